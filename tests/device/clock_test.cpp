@@ -1,0 +1,60 @@
+#include "device/clock.h"
+
+#include <gtest/gtest.h>
+
+namespace talvo {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+TEST(ScaledClockTest, LongSleepPassesQuicklyAndTicksAdvanceScaled) {
+    ScaledClock clock(1000.0);
+    const std::uint32_t ticksBefore = clock.TickCount();
+    const auto realBefore = steady_clock::now();
+    clock.Sleep(10000);
+    const auto real = steady_clock::now() - realBefore;
+    const std::uint32_t ticks = clock.TickCount() - ticksBefore;
+
+    EXPECT_GE(real, milliseconds(9));
+    EXPECT_LT(real, milliseconds(2000));
+    EXPECT_GE(ticks, 9999u);
+    EXPECT_LT(ticks, 2000000u);
+}
+
+TEST(ScaledClockTest, RealDurationDividesBySpeedupAndNeverRunsSlow) {
+    ScaledClock fast(1000.0);
+    EXPECT_EQ(fast.RealDuration(5000), milliseconds(5));
+    EXPECT_EQ(fast.RealDuration(0), std::chrono::nanoseconds(0));
+    // The largest limit must not overflow into a negative duration.
+    EXPECT_GT(fast.RealDuration(0xFFFFFFFEu), milliseconds(4294967));
+
+    ScaledClock slow(0.001);  // below 1: treated as real time
+    EXPECT_EQ(slow.RealDuration(1000), milliseconds(1000));
+}
+
+TEST(SystemClockTest, TicksFollowRealTime) {
+    IClock& clock = SystemClock();
+    EXPECT_EQ(clock.RealDuration(1234), milliseconds(1234));
+    const std::uint32_t before = clock.TickCount();
+    clock.Sleep(30);
+    const std::uint32_t elapsed = clock.TickCount() - before;
+    EXPECT_GE(elapsed, 25u);
+    EXPECT_LT(elapsed, 5000u);
+}
+
+TEST(ClockTest, ScopedClockReplacesAndRestoresCurrent) {
+    EXPECT_EQ(&Clock::Current(), &SystemClock());
+    ScaledClock scaled(100.0);
+    {
+        ScopedClock scope(scaled);
+        EXPECT_EQ(&Clock::Current(), &scaled);
+    }
+    EXPECT_EQ(&Clock::Current(), &SystemClock());
+    Clock::SetCurrent(&scaled);
+    Clock::SetCurrent(nullptr);
+    EXPECT_EQ(&Clock::Current(), &SystemClock());
+}
+
+}  // namespace
+}  // namespace talvo
