@@ -33,7 +33,7 @@ struct EmulatedIdentity {
 
 // Device side of one plugged interface. Thread-safe.
 class EmulatedEndpoint {
-public:
+  public:
     virtual ~EmulatedEndpoint() = default;
     virtual const EmulatedIdentity& Identity() const = 0;
     // Next output report the host wrote (whole report, ID byte first).
@@ -52,7 +52,7 @@ public:
 };
 
 class EmulatedBus : public IHidPlatform {
-public:
+  public:
     EmulatedBus();
     ~EmulatedBus() override;
     // Adds an interface at the end of the enumeration order.
@@ -61,10 +61,11 @@ public:
     void Unplug(const std::shared_ptr<EmulatedEndpoint>& endpoint);
     std::size_t InterfaceCount() const;
 
-    // IHidPlatform (see hid_platform.h) is implemented in emulated_bus.cpp.
+    std::unique_ptr<IHidInterfaceList> ListInterfaces() override;
+
     class Impl;
 
-private:
+  private:
     std::unique_ptr<Impl> impl_;
 };
 

@@ -14,9 +14,10 @@ namespace talvo {
 class IHidPlatform;
 class IHidInterfaceHandle;
 struct HidDeviceRecord;
+struct HidInterfaceInfo;
 
 class CHidDevice {
-public:
+  public:
     // Uses the process's HID platform (HidPlatform::Current()).
     CHidDevice();
     explicit CHidDevice(IHidPlatform& platform);
@@ -45,8 +46,12 @@ public:
 
     std::atomic<std::int32_t> isOpen{0};
 
-private:
+  private:
     // Implementation-defined; see hid_device.cpp.
+    bool Matches(const HidInterfaceInfo& info) const;
+    int FindInterface();
+    HidDeviceRecord* OpenInterface();
+
     IHidPlatform* platform_;
     HidDeviceRecord* record_ = nullptr;
     int vendorId_ = 0, productId_ = 0, inputLength_ = 0, outputLength_ = 0, occurrence_ = 0;

@@ -2,14 +2,82 @@
 //
 // CONTRACT NOTE: the HID subsystem owns the methods of IHidPlatform; users
 // outside hid/ only use HidPlatform::Current/SetCurrent/ScopedHidPlatform.
+//
+// A platform lists the present HID interfaces in its enumeration order and
+// opens one of them for shared reading and writing, answering its identity
+// and report byte lengths. The matching rules, the report ID byte and the
+// open/abort state live above it, in CHidDevice.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace talvo {
 
+// What the capability query of one interface answers.
+struct HidInterfaceInfo {
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t versionNumber = 0;
+    // Byte lengths including the report ID byte; 0 = no reports of that kind.
+    std::uint16_t inputReportByteLength = 0;
+    std::uint16_t outputReportByteLength = 0;
+    std::uint16_t featureReportByteLength = 0;
+    std::uint8_t outputReportId = 0;  // report ID of the first output data item
+};
+
+// One open interface. Reports are whole reports of the interface's byte
+// length, report ID byte first (0 for a device without numbered reports).
+class IHidInterfaceHandle {
+  public:
+    virtual ~IHidInterfaceHandle() = default;
+    virtual const HidInterfaceInfo& Info() const = 0;
+    // Reads one input report (Info().inputReportByteLength bytes). timeoutMs
+    // -1 waits without limit. A read that runs out of time consumes nothing:
+    // the next Read carries on with the same transfer, so no report is lost.
+    virtual bool Read(std::uint8_t* report, int timeoutMs) = 0;
+    // Writes one output report (Info().outputReportByteLength bytes).
+    virtual bool Write(const std::uint8_t* report, int timeoutMs) = 0;
+    // Wakes a Read that waits and makes every later Read fail at once.
+    // May be called from any thread while another one reads.
+    virtual void AbortRead() = 0;
+};
+
+enum class HidSlot {
+    kOpened,   // the interface is open and answered its query
+    kSkipped,  // it could not be opened or queried: go on with the next index
+    kEnd,      // past the last interface
+    kFailed,   // the enumeration itself failed: stop searching
+};
+
+enum class HidOpenPurpose {
+    kProbe,  // open and query only (the search pass)
+    kKeep,   // also build everything reading and writing need
+};
+
+// A snapshot of the interfaces present when it was taken.
+class IHidInterfaceList {
+  public:
+    virtual ~IHidInterfaceList() = default;
+    virtual HidSlot Open(std::size_t index, HidOpenPurpose purpose,
+                         std::unique_ptr<IHidInterfaceHandle>& handle) = 0;
+};
+
 class IHidPlatform {
-public:
+  public:
     virtual ~IHidPlatform() = default;
-    // (methods defined by the HID subsystem)
+    // The present interfaces in enumeration order; null when listing fails.
+    virtual std::unique_ptr<IHidInterfaceList> ListInterfaces() = 0;
+};
+
+// The open interface held by a CHidDevice.
+struct HidDeviceRecord {
+    std::unique_ptr<IHidInterfaceHandle> handle;
+    HidInterfaceInfo info;
+    std::vector<std::uint8_t> inputReport;   // inputReportByteLength bytes
+    std::vector<std::uint8_t> outputReport;  // outputReportByteLength bytes
 };
 
 namespace HidPlatform {
@@ -22,7 +90,7 @@ void SetCurrent(IHidPlatform* platform);  // null restores Native()
 
 // Replaces the current platform for one scope (tests, emulated runs).
 class ScopedHidPlatform {
-public:
+  public:
     explicit ScopedHidPlatform(IHidPlatform& platform) { HidPlatform::SetCurrent(&platform); }
     ~ScopedHidPlatform() { HidPlatform::SetCurrent(nullptr); }
     ScopedHidPlatform(const ScopedHidPlatform&) = delete;

@@ -8,8 +8,8 @@
 
 namespace talvo {
 
-inline constexpr std::uint16_t kTalvoVendorId = 0x1209;          // open vendor ID, test range
-inline constexpr std::uint16_t kTalvoNormalProductId = 0x7A10;   // normal mode
+inline constexpr std::uint16_t kTalvoVendorId = 0x1209;         // open vendor ID, test range
+inline constexpr std::uint16_t kTalvoNormalProductId = 0x7A10;  // normal mode
 inline constexpr std::uint16_t kTalvoUpdateProductId = kTalvoNormalProductId + 1;  // update mode
 
 // Report data lengths without the report ID byte.

@@ -1,0 +1,20 @@
+#include "hid/hid_platform.h"
+
+#include <atomic>
+
+namespace talvo::HidPlatform {
+
+namespace {
+std::atomic<IHidPlatform*> g_current{nullptr};
+}  // namespace
+
+IHidPlatform& Current() {
+    IHidPlatform* platform = g_current.load();
+    return platform != nullptr ? *platform : Native();
+}
+
+void SetCurrent(IHidPlatform* platform) {
+    g_current.store(platform);
+}
+
+}  // namespace talvo::HidPlatform
