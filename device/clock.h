@@ -15,7 +15,7 @@
 namespace talvo {
 
 class IClock {
-public:
+  public:
     virtual ~IClock() = default;
     virtual std::uint32_t TickCount() = 0;
     virtual void Sleep(std::uint32_t milliseconds) = 0;
@@ -28,24 +28,24 @@ IClock& SystemClock();
 
 // A clock that runs `speedup` times faster than real time (speedup >= 1).
 class ScaledClock : public IClock {
-public:
+  public:
     explicit ScaledClock(double speedup);
     std::uint32_t TickCount() override;
     void Sleep(std::uint32_t milliseconds) override;
     std::chrono::nanoseconds RealDuration(std::uint32_t milliseconds) override;
 
-private:
+  private:
     double speedup_;
     std::chrono::steady_clock::time_point origin_;
 };
 
 namespace Clock {
-IClock& Current();                 // SystemClock() unless replaced
-void SetCurrent(IClock* clock);    // null restores SystemClock()
+IClock& Current();               // SystemClock() unless replaced
+void SetCurrent(IClock* clock);  // null restores SystemClock()
 }  // namespace Clock
 
 class ScopedClock {
-public:
+  public:
     explicit ScopedClock(IClock& clock) { Clock::SetCurrent(&clock); }
     ~ScopedClock() { Clock::SetCurrent(nullptr); }
     ScopedClock(const ScopedClock&) = delete;
