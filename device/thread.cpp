@@ -164,6 +164,9 @@ int Thread::Stop(std::uint32_t timeLimitMs) {
         handle = std::move(threadHandle_);
     }
     threadId.store(0);
+    if (!handle.joinable()) {
+        return 1;  // a concurrent Stop has already dealt with it
+    }
     if (shared->finished.load(std::memory_order_acquire)) {
         handle.join();  // it has ended: this only reaps it
     } else {

@@ -466,6 +466,36 @@ TEST(ThreadMessageTest, QuitWakesA200msWaitAtOnce) {
     EXPECT_EQ(t.ExitCode(), 0u);
 }
 
+TEST(ThreadMessageTest, PostingFromOtherThreadsWhileStartingAndStoppingIsSafe) {
+    TestThread t;
+    t.work = Work::kMessages;
+    std::atomic<bool> done{false};
+    std::atomic<int> accepted{0};
+    auto poster = [&] {
+        while (!done.load()) {
+            if (t.PostThreadMessage(kWmUser, 0, 0)) {
+                ++accepted;
+            }
+            std::this_thread::yield();
+        }
+    };
+    std::thread a(poster);
+    std::thread b(poster);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(t.Start(u"x", 0), 1);
+        while (!t.PostThreadMessage(kWmQuit, 0, 0)) {  // retry while the queue is full
+            std::this_thread::yield();
+        }
+        WaitForExits(t, i + 1);
+        t.Stop(20000);
+    }
+    done = true;
+    a.join();
+    b.join();
+    EXPECT_FALSE(t.HasThread());
+    EXPECT_FALSE(t.PostThreadMessage(kWmUser, 0, 0));
+}
+
 // A derived class that, unlike the real ones, never calls Stop.
 class BareThread : public Thread {
   public:
