@@ -1,0 +1,9 @@
+#include "app/version_block.h"
+
+namespace talvo {
+
+void ReadVersionBlock() {
+    ReadVersionBlock(g_appData);
+}
+
+}  // namespace talvo
