@@ -160,7 +160,9 @@ int RunFwImage(const std::vector<std::string>& args, std::ostream& out, std::ost
                 return fail("--version needs 1 to 4 characters, not \"" + value + "\"");
             }
             params.version = {};
-            std::copy(value.begin(), value.end(), params.version.begin());
+            for (std::size_t k = 0; k < params.version.size() && k < value.size(); ++k) {
+                params.version[k] = static_cast<std::uint8_t>(value[k]);
+            }
             haveVersion = true;
         } else if (option == "--length") {
             if (!numberOption(0xFFFFFFFF) || number <= kBodyOffset || number % 4 != 0) {
