@@ -31,6 +31,8 @@ class Thread {
     // Storage of the name in UTF-16 code units, terminator included.
     static constexpr std::size_t kNameCapacity = 64;
 
+    // The virtual operations are declared in their fixed order: destructor,
+    // Start, Stop, Run, RequestStop, OnThreadStart, OnThreadExit.
     Thread();
     // Does not stop the thread (see the lifetime note above).
     virtual ~Thread();
@@ -49,9 +51,23 @@ class Thread {
     // afterwards the object has no thread, also when it had to abandon one.
     virtual int Stop(std::uint32_t timeLimitMs);
 
+  protected:
+    // The thread's work; its result is the thread's exit code.
+    virtual std::uint32_t Run() = 0;
+
+  public:
     // Asks the thread to end without waiting: clears `running`.
     virtual void RequestStop();
 
+  protected:
+    // First call on the new thread, before Start returns. The base version
+    // creates the thread's message queue and returns 0; a nonzero result
+    // skips Run and ends the thread with that exit code.
+    virtual std::uint32_t OnThreadStart();
+    // Last call on the thread, after Run (or after a failed OnThreadStart).
+    virtual void OnThreadExit();
+
+  public:
     bool HasThread() const;
     std::uint32_t ThreadId() const { return threadId.load(); }
     const char16_t* Name() const { return name; }
@@ -75,15 +91,6 @@ class Thread {
     static bool PeekThreadMessage(ThreadMessage* message, bool remove);
 
   protected:
-    // The thread's work; its result is the thread's exit code.
-    virtual std::uint32_t Run() = 0;
-    // First call on the new thread, before Start returns. The base version
-    // creates the thread's message queue and returns 0; a nonzero result
-    // skips Run and ends the thread with that exit code.
-    virtual std::uint32_t OnThreadStart();
-    // Last call on the thread, after Run (or after a failed OnThreadStart).
-    virtual void OnThreadExit();
-
     std::atomic<std::uint32_t> threadId;  // 0 when there is no thread
     std::atomic<std::int32_t> running;    // 1 from Start on, 0 once asked to stop
     char16_t name[kNameCapacity];

@@ -36,6 +36,9 @@ class FakeClock : public IClock {
         } else {
             now.fetch_add(ms);
         }
+        if (realSleep.count() > 0) {
+            std::this_thread::sleep_for(realSleep);
+        }
         std::this_thread::yield();
     }
     std::chrono::nanoseconds RealDuration(std::uint32_t ms) override { return milliseconds(ms); }
@@ -43,6 +46,7 @@ class FakeClock : public IClock {
     std::atomic<std::uint32_t> now;
     std::atomic<std::uint32_t> jumpTo{0};  // next Sleep sets the counter to this
     std::atomic<int> sleeps{0};
+    milliseconds realSleep{0};  // set before the clock is shared
 };
 
 // Real time, with the sleeps counted.
@@ -343,6 +347,20 @@ TEST(ThreadStopTest, EndedThreadIsReadAtOnceAndKeepsItsExitCode) {
     EXPECT_EQ(clock.sleeps.load(), 0);  // the first reading is taken before any sleep
     EXPECT_EQ(t.requestStops.load(), 1);
     EXPECT_EQ(t.ExitCode(), 5u);
+}
+
+TEST(ThreadStopTest, RunReturningTheStillActiveValueIsStillSeenAsEnded) {
+    FakeClock clock(1000);
+    clock.realSleep = milliseconds(5);  // 200 polls give the thread a second to finish
+    ScopedClock scope(clock);
+    TestThread t;
+    t.work = Work::kReturnAtOnce;
+    t.exitCode = Thread::kStillActive;
+    ASSERT_EQ(t.Start(u"x", 0), 1);
+    WaitForExits(t, 1);
+    EXPECT_EQ(t.Stop(20000), 1);
+    EXPECT_LT(clock.sleeps.load(), 200);  // not waited out and abandoned
+    EXPECT_EQ(t.ExitCode(), Thread::kStillActive);
 }
 
 TEST(ThreadStopTest, ThreadEndingOnRequestIsCollectedWithinAFewSteps) {
