@@ -1,0 +1,60 @@
+// CDeviceWatcher: the worker thread that tells the rest of the system whether
+// the TALVO is attached and in which mode.
+//
+// Every 200 ms without a thread message it probes for the device with full
+// opens (normal mode first, then update mode; each open is closed at once),
+// keeps the result in g_currentDeviceMode and reports every change through
+// the callback, on the watcher thread. A change from one present mode to the
+// other is always reported as "no device" first; the new mode follows one
+// probe later.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "device/critical_section.h"
+#include "device/device_mode.h"
+#include "device/thread.h"
+
+namespace talvo {
+
+// Called on the watcher thread with the new mode; must not block.
+using ModeCallback = void (*)(DeviceMode mode, void* userData);
+
+class CDeviceWatcher : public Thread {
+  public:
+    static constexpr std::uint32_t kProbeIntervalMs = 200;
+    static constexpr std::uint32_t kStopLimitMs = 20000;
+
+    CDeviceWatcher();
+    // As End.
+    ~CDeviceWatcher() override;
+
+    // Starts watching ("CDeviceWatcher", normal priority). 1 when the thread
+    // runs; 0 when it already ran (the first callback stays) or could not be
+    // started (then the mode reads 0 and no callback is kept).
+    int Begin(ModeCallback modeCallback, void* modeUserData);
+    // Stops the thread and clears the mode and the callback.
+    void End();
+
+    // Wakes the loop with a quit message; without one, clears `running` and
+    // the loop ends after its next wake-up.
+    void RequestStop() override;
+
+    // One probe: 1 when the normal-mode device opens, else 2 when the
+    // update-mode device does, else 0.
+    static DeviceMode ProbeDeviceMode();
+
+  protected:
+    std::uint32_t Run() override;
+
+  private:
+    void Report(DeviceMode probed);
+
+    CriticalSectionLock lock;
+    // Written only while no watcher thread runs; read by the thread.
+    std::atomic<ModeCallback> callback{nullptr};
+    std::atomic<void*> userData{nullptr};
+};
+
+}  // namespace talvo
