@@ -17,7 +17,7 @@ inline constexpr std::uint32_t kMsgUpdateEnded = kWmApp + 3;     // wParam 1 suc
 inline constexpr std::uint32_t kMsgDeviceMode = kWmApp + 4;      // wParam new DeviceMode
 
 class IMessageTarget {
-public:
+  public:
     virtual ~IMessageTarget() = default;
     // Queues the message for the target's thread; false when the target is gone.
     virtual bool Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
