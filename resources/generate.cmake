@@ -3,7 +3,9 @@
 # cmake -P at build time, so it works on every build machine.
 #
 #   MODE=all      -DSTRINGS= -DDIALOGS= -DVERSION= -DAGREEMENTS=id=path,...
-#                 -DICON= -DMANIFEST= [-DPACKAGE=] -DRC_OUT= -DCPP_OUT=
+#                 -DICON= -DMANIFEST=<template> [-DPACKAGE=] -DRC_OUT= -DCPP_OUT=
+#                 (the manifest is written beside RC_OUT, its @FILE_VERSION@
+#                 replaced by the version block's file version)
 #   MODE=version  -DVERSION= -DRC_OUT=   (a script with the version block only)
 cmake_minimum_required(VERSION 3.25)
 
@@ -472,7 +474,12 @@ list(SORT agreement_ids COMPARE NATURAL)
 
 string(APPEND rc "\n128 ICON \"${ICON}\"\n")
 # Manifest: resource 1 of type 24 is the one the loader applies to the process.
-string(APPEND rc "1 24 \"${MANIFEST}\"\n")
+file(READ "${MANIFEST}" manifest)
+string(REPLACE ";" "." dotted "${VER_file-version}")
+string(REPLACE "@FILE_VERSION@" "${dotted}" manifest "${manifest}")
+get_filename_component(rc_dir "${RC_OUT}" DIRECTORY)
+talvo_write_if_changed("${rc_dir}/talvo.manifest" "${manifest}")
+string(APPEND rc "1 24 \"${rc_dir}/talvo.manifest\"\n")
 if(DEFINED PACKAGE AND NOT PACKAGE STREQUAL "")
     string(APPEND rc "131 BIN \"${PACKAGE}\"\n")
 endif()

@@ -211,7 +211,8 @@ TEST(CompiledResources, ManifestAsksForCommonControls6AsInvokerAndDpiAwareness) 
     const std::string xml(bytes.begin(), bytes.end());
     for (const char* part : {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
                              "processorArchitecture=\"x86\" publicKeyToken=\"6595b64144ccf1df\"",
-                             "level=\"asInvoker\" uiAccess=\"false\"", ">true</dpiAware>"}) {
+                             "level=\"asInvoker\" uiAccess=\"false\"", ">true</dpiAware>",
+                             "name=\"TALVO.FW-Updater\" version=\"1.0.1.0\""}) {
         EXPECT_NE(xml.find(part), std::string::npos) << part;
     }
 }
