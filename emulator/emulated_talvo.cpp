@@ -1,0 +1,332 @@
+#include "emulator/emulated_talvo.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "device/clock.h"
+#include "emulator/identities.h"
+
+namespace talvo {
+
+namespace {
+
+// However fast the device clock runs, a device that has answered gives the
+// host's reader at least this much real time to take the answer before it
+// leaves the bus (an unplug discards input the host has not read yet).
+constexpr std::chrono::milliseconds kMinimumRealLeaveDelay{20};
+
+}  // namespace
+
+struct EmulatedTalvo::Plugged {
+    LinkInfo link;
+    std::shared_ptr<EmulatedEndpoint> endpoint;
+    std::thread reader;
+    Pacer outputPacer{UsbPacing::kNone};
+};
+
+void EmulatedTalvo::Pacer::WaitForSlot() {
+    if (pacing_ == UsbPacing::kNone) {
+        return;
+    }
+    // 1 ms frames or 125 us microframes of the device clock, in real time.
+    const auto frame = Clock::Current().RealDuration(1);
+    const auto period = pacing_ == UsbPacing::kFullSpeed ? frame : frame / 8;
+    const auto now = std::chrono::steady_clock::now();
+    if (next_ <= now) {
+        next_ = now;  // an idle link has no frames in hand
+    } else {
+        std::this_thread::sleep_until(next_);
+    }
+    next_ += period;
+}
+
+EmulatedTalvo::EmulatedTalvo(EmulatedBus& bus, const Scenario& scenario)
+    : bus_(bus),
+      scenario_(scenario),
+      core_(scenario.device, trace_),
+      heldExclusively_(scenario.heldExclusively),
+      inputPacer_(scenario.inputPacing) {
+    for (const auto& fault : scenario_.faults) {
+        core_.AddFault(fault);
+    }
+    deviceThread_ = std::thread([this] { DeviceLoop(); });
+    if (scenario_.startMode != TalvoMode::kAbsent) {
+        Arrive(scenario_.startMode, "plugged in");
+    }
+}
+
+EmulatedTalvo::~EmulatedTalvo() {
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        stop_ = true;
+        ++generation_;
+    }
+    stateChanged_.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(jobsMutex_);
+        jobsChanged_.notify_all();
+    }
+    deviceThread_.join();
+    Leave("removed");
+}
+
+std::shared_ptr<EmulatedTalvo::Plugged> EmulatedTalvo::Primary() const {
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    return plugged_.empty() ? nullptr : plugged_.front();
+}
+
+TalvoMode EmulatedTalvo::Mode() const {
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    return plugged_.empty() ? TalvoMode::kAbsent : plugged_.front()->link.mode;
+}
+
+bool EmulatedTalvo::WaitForMode(TalvoMode mode, std::uint32_t timeoutMs) const {
+    std::unique_lock<std::mutex> lock(stateMutex_);
+    return stateChanged_.wait_for(lock, Clock::Current().RealDuration(timeoutMs), [&] {
+        const TalvoMode now = plugged_.empty() ? TalvoMode::kAbsent : plugged_.front()->link.mode;
+        return now == mode;
+    });
+}
+
+int EmulatedTalvo::Arrivals() const {
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    return arrivals_;
+}
+
+void EmulatedTalvo::Unplug() {
+    Leave("unplugged");
+}
+
+void EmulatedTalvo::PlugIn(TalvoMode mode) {
+    Leave("replugged");
+    Arrive(mode, "plugged in");
+}
+
+void EmulatedTalvo::SetHeldExclusively(bool held) {
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    heldExclusively_ = held;
+    for (const auto& p : plugged_) {
+        p->endpoint->SetHeldExclusively(held);
+    }
+}
+
+void EmulatedTalvo::Arrive(TalvoMode mode, const std::string& why) {
+    Leave("restarting");
+    std::vector<TalvoMode> modes{mode};
+    if (scenario_.bothIdentities) {
+        modes.push_back(mode == TalvoMode::kUpdate ? TalvoMode::kNormal : TalvoMode::kUpdate);
+    }
+    std::vector<std::shared_ptr<Plugged>> added;
+    bool held = false;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        held = heldExclusively_;
+    }
+    for (TalvoMode m : modes) {
+        auto p = std::make_shared<Plugged>();
+        p->link = TalvoDeviceLink(m, scenario_.reportLength);
+        p->outputPacer = Pacer(scenario_.outputPacing);
+        const EmulatedIdentity identity = TalvoDeviceIdentity(m, scenario_.reportLength);
+        p->endpoint = bus_.Plug(identity);
+        p->endpoint->SetHeldExclusively(held);
+        // With pacing the host may have one report waiting while the device
+        // takes the previous one; without, it writes as fast as it likes.
+        p->endpoint->SetOutputCapacity(scenario_.outputPacing == UsbPacing::kNone ? 0 : 1);
+        char text[96];
+        std::snprintf(text, sizeof text, "* arrives in %s mode (%04X:%04X, %d-byte reports): %s",
+                      TalvoModeName(m), identity.vendorId, identity.productId, p->link.reportLength,
+                      why.c_str());
+        trace_.Line(WireTrace::Direction::kNote, p->link.identity, text);
+        Plugged* raw = p.get();
+        p->reader = std::thread([this, raw] { ReaderLoop(raw); });
+        added.push_back(p);
+    }
+    std::vector<std::shared_ptr<Plugged>> displaced;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        displaced.swap(plugged_);
+        plugged_ = added;
+        ++arrivals_;
+    }
+    stateChanged_.notify_all();
+    Retire(displaced, "replaced");
+    for (const auto& p : added) {
+        DeviceSteps steps = core_.OnArrived(p->link);
+        if (!steps.empty()) {
+            std::lock_guard<std::mutex> lock(jobsMutex_);
+            jobs_.push_back(Job{p, {}, std::move(steps)});
+            jobsChanged_.notify_all();
+        }
+    }
+}
+
+void EmulatedTalvo::Leave(const std::string& why) {
+    std::vector<std::shared_ptr<Plugged>> leaving;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        leaving.swap(plugged_);
+        if (!leaving.empty()) {
+            ++generation_;
+        }
+    }
+    if (leaving.empty()) {
+        return;
+    }
+    stateChanged_.notify_all();
+    Retire(leaving, why);
+    core_.OnLeft();
+}
+
+void EmulatedTalvo::Retire(const std::vector<std::shared_ptr<Plugged>>& leaving,
+                           const std::string& why) {
+    for (const auto& p : leaving) {
+        bus_.Unplug(p->endpoint);
+        trace_.Line(WireTrace::Direction::kNote, p->link.identity, "* leaves the bus: " + why);
+    }
+    for (const auto& p : leaving) {
+        if (p->reader.joinable()) {
+            p->reader.join();
+        }
+    }
+}
+
+void EmulatedTalvo::ReaderLoop(Plugged* plugged) {
+    std::vector<std::uint8_t> report;
+    while (plugged->endpoint->TakeOutput(report, -1)) {
+        trace_.Report(WireTrace::Direction::kOut, plugged->link.identity, report.data(),
+                      report.size());
+        std::shared_ptr<Plugged> self;
+        {
+            std::lock_guard<std::mutex> lock(stateMutex_);
+            for (const auto& p : plugged_) {
+                if (p.get() == plugged) {
+                    self = p;
+                }
+            }
+        }
+        if (self) {
+            std::lock_guard<std::mutex> lock(jobsMutex_);
+            jobs_.push_back(Job{self, std::move(report), {}});
+            jobsChanged_.notify_all();
+        }
+        report.clear();
+        plugged->outputPacer.WaitForSlot();
+    }
+}
+
+void EmulatedTalvo::DeviceLoop() {
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock<std::mutex> lock(jobsMutex_);
+            jobsChanged_.wait(lock, [&] {
+                std::lock_guard<std::mutex> state(stateMutex_);
+                return stop_ || !jobs_.empty();
+            });
+            {
+                std::lock_guard<std::mutex> state(stateMutex_);
+                if (stop_) {
+                    return;
+                }
+            }
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+        if (!job.source->endpoint->IsPlugged()) {
+            continue;  // taken before the device left; it is gone now
+        }
+        if (!job.report.empty()) {
+            const DeviceSteps steps =
+                core_.OnOutputReport(job.source->link, job.report.data(), job.report.size());
+            Execute(job.source, steps);
+        } else {
+            Execute(job.source, job.steps);
+        }
+    }
+}
+
+bool EmulatedTalvo::Wait(std::uint32_t ms, std::uint64_t generation) {
+    std::unique_lock<std::mutex> lock(stateMutex_);
+    stateChanged_.wait_for(lock, Clock::Current().RealDuration(ms),
+                           [&] { return stop_ || generation_ != generation; });
+    return !stop_ && generation_ == generation;
+}
+
+void EmulatedTalvo::Execute(const std::shared_ptr<Plugged>& source, const DeviceSteps& steps) {
+    std::uint64_t generation;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        generation = generation_;
+    }
+    bool sentAny = false;
+    for (const auto& step : steps) {
+        {
+            std::lock_guard<std::mutex> lock(stateMutex_);
+            if (stop_ || generation_ != generation) {
+                return;  // unplugged meanwhile: the rest does not happen
+            }
+        }
+        switch (step.type) {
+            case DeviceStep::Type::kSend:
+                Send(source, step);
+                sentAny = true;
+                break;
+            case DeviceStep::Type::kWait:
+                if (!Wait(step.ms, generation)) {
+                    return;
+                }
+                break;
+            case DeviceStep::Type::kLeave:
+                if (sentAny) {
+                    std::this_thread::sleep_for(kMinimumRealLeaveDelay);
+                }
+                Leave(step.note);
+                break;
+            case DeviceStep::Type::kArrive:
+                Arrive(step.mode, step.note);
+                break;
+        }
+        if (step.type == DeviceStep::Type::kLeave || step.type == DeviceStep::Type::kArrive) {
+            std::lock_guard<std::mutex> lock(stateMutex_);
+            generation = generation_;  // our own doing
+        }
+    }
+}
+
+bool EmulatedTalvo::Send(const std::shared_ptr<Plugged>& source, const DeviceStep& step) {
+    std::lock_guard<std::mutex> lock(sendMutex_);
+    if (!step.decoded.empty()) {
+        trace_.Line(WireTrace::Direction::kIn, source->link.identity, step.decoded);
+    }
+    for (const auto& report : step.reports) {
+        inputPacer_.WaitForSlot();
+        trace_.Report(WireTrace::Direction::kIn, source->link.identity, report.data(),
+                      report.size());
+        if (!source->endpoint->PutInput(report.data(), report.size())) {
+            trace_.Line(WireTrace::Direction::kNote, source->link.identity,
+                        "* input report lost: not on the bus");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool EmulatedTalvo::SendNotification(std::uint8_t event, int value, std::uint8_t marker) {
+    const auto p = Primary();
+    return p && Send(p, core_.Notification(p->link, event, value, marker));
+}
+
+bool EmulatedTalvo::SendEvent4Response(std::uint8_t command, std::uint8_t group, std::uint8_t value,
+                                       std::uint8_t status, std::uint8_t detail,
+                                       const std::vector<std::uint8_t>& payload) {
+    const auto p = Primary();
+    return p &&
+           Send(p, core_.Event4Response(p->link, command, group, value, status, detail, payload));
+}
+
+bool EmulatedTalvo::SendDataStream(std::uint8_t kind, const std::vector<std::uint8_t>& data) {
+    const auto p = Primary();
+    return p && Send(p, core_.DataStream(p->link, kind, data));
+}
+
+}  // namespace talvo
