@@ -4,6 +4,7 @@
 
 #include <future>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <type_traits>
 
@@ -79,5 +80,31 @@ template <class T>
 bool Ready(std::future<T>& f, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
     return f.wait_for(limit) == std::future_status::ready;
 }
+
+}  // namespace talvo::testing
+
+namespace talvo::testing {
+
+// A dialog object that lives on the UI thread: made there and destroyed
+// there, so its window goes where the window lives.
+template <class T>
+class UiObject {
+  public:
+    template <class... Args>
+    explicit UiObject(UiThread& ui, Args&&... args) : ui_(ui) {
+        ui_.Call([&] { object_ = std::make_unique<T>(std::forward<Args>(args)...); });
+    }
+    ~UiObject() {
+        ui_.Call([&] { object_.reset(); });
+    }
+    UiObject(const UiObject&) = delete;
+    UiObject& operator=(const UiObject&) = delete;
+    T* operator->() { return object_.get(); }
+    T& operator*() { return *object_; }
+
+  private:
+    UiThread& ui_;
+    std::unique_ptr<T> object_;
+};
 
 }  // namespace talvo::testing
