@@ -28,8 +28,8 @@ int SplitFirmwarePackage(const std::uint8_t* bytes, std::uint32_t size, Firmware
     }
     package.Clear();
 
-    // The images are checked from a private copy of the package, so a
-    // package in read-only or shared memory is only ever read once, here.
+    // Work from a private copy of the package: the slots and the checks
+    // read only it, whatever memory the caller's bytes live in.
     std::unique_ptr<std::uint8_t[]> work(new (std::nothrow) std::uint8_t[size]);
     if (!work) {
         return 0;
