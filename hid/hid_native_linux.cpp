@@ -1,16 +1,9 @@
-#include "hid/hid_platform.h"
+#include "hid/hidraw_platform.h"
 
 namespace talvo {
 
-namespace {
-class NoHidPlatform final : public IHidPlatform {
-  public:
-    std::unique_ptr<IHidInterfaceList> ListInterfaces() override { return nullptr; }
-};
-}  // namespace
-
 IHidPlatform& HidPlatform::Native() {
-    static NoHidPlatform platform;
+    static HidrawPlatform platform;
     return platform;
 }
 

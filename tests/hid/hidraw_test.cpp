@@ -1,0 +1,92 @@
+// The hidraw backend's own rules over the fake sysfs tree.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "hid/hid_device.h"
+#include "hid/talvo_descriptor.h"
+#include "hid/talvo_ids.h"
+#include "tests/hid/fake_sysfs.h"
+
+namespace talvo::test {
+namespace {
+
+const std::string kTalvoUevent = FakeSysfs::Uevent(kTalvoVendorId, kTalvoNormalProductId);
+
+TEST(Hidraw, OpensNodesReadWriteNonBlockingCloseOnExec) {
+    FakeSysfs sysfs;
+    sysfs.Add(0, kTalvoUevent, TalvoReportDescriptor(kNormalReportLength));
+    CHidDevice device(sysfs.Platform());
+    ASSERT_NE(device.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 0), nullptr);
+    std::vector<int> flags = sysfs.OpenFlagsSeen();
+    ASSERT_EQ(flags.size(), 2u);  // search pass and open pass
+    for (int f : flags) {
+        EXPECT_EQ(f, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    }
+}
+
+TEST(Hidraw, InterfacesThatCannotBeQueriedAreSkipped) {
+    FakeSysfs sysfs;
+    const auto talvo = TalvoReportDescriptor(kNormalReportLength);
+    sysfs.Add(0, "", talvo);                        // no uevent, and the node answers no ioctl
+    sysfs.Add(1, "HID_ID=0003:00001209\n", talvo);  // one field missing
+    sysfs.Add(2, "HID_ID=0003:0001209Z:00007A10\n", talvo);        // not hexadecimal
+    sysfs.Add(3, "HID_ID=0003:00011209:00007A10\n", talvo);        // vendor beyond 16 bits
+    sysfs.Add(4, kTalvoUevent, {});                                // no descriptor
+    sysfs.Add(5, kTalvoUevent, {talvo.begin(), talvo.end() - 1});  // descriptor cut short
+    sysfs.Add(6, kTalvoUevent, talvo);
+    std::filesystem::create_directories(sysfs.Root() + "/sys/class/hidraw/hidrawX/device");
+    std::filesystem::create_directories(sysfs.Root() + "/sys/class/hidraw/other7/device");
+
+    CHidDevice device(sysfs.Platform());
+    ASSERT_NE(device.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 0), nullptr);
+    std::uint8_t data[16] = {0x42};
+    ASSERT_EQ(device.WriteReport(data, 500), 1);
+    std::vector<std::uint8_t> message;
+    EXPECT_TRUE(sysfs.Receive(6, message, 2000));
+    // None of the broken ones counts for "any interface" either.
+    ASSERT_NE(device.Open(0, 0, 0, 0, 0), nullptr);
+    ASSERT_EQ(device.WriteReport(data, 500), 1);
+    EXPECT_TRUE(sysfs.Receive(6, message, 2000));
+    EXPECT_EQ(device.Open(0, 0, 0, 0, 1), nullptr);
+}
+
+TEST(Hidraw, NoHidrawClassMeansNoInterfaces) {
+    HidrawPlatform platform("/nonexistent-sysfs", "/nonexistent-dev");
+    CHidDevice device(platform);
+    EXPECT_EQ(device.Open(0, 0, 0, 0, 0), nullptr);
+    // The native platform lists whatever this machine has, without failing.
+    EXPECT_NE(HidPlatform::Native().ListInterfaces(), nullptr);
+}
+
+TEST(Hidraw, NumberedShortReportsAreZeroFilled) {
+    FakeSysfs sysfs;
+    // Input reports 1 (8 bytes) and 2 (2 bytes), output report 1.
+    std::vector<std::uint8_t> descriptor = {
+        0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75,
+        0x08, 0x85, 0x01, 0x95, 0x08, 0x09, 0x02, 0x81, 0x02, 0x95, 0x08, 0x09, 0x03,
+        0x91, 0x02, 0x85, 0x02, 0x95, 0x02, 0x09, 0x04, 0x81, 0x02, 0xC0};
+    sysfs.Add(0, FakeSysfs::Uevent(0x1234, 0x5678), descriptor);
+    CHidDevice device(sysfs.Platform());
+    ASSERT_NE(device.Open(0x1234, 0x5678, 8, 8, 0), nullptr);
+    ASSERT_TRUE(sysfs.Send(0, {1, 9, 9, 9, 9, 9, 9, 9, 9}));
+    ASSERT_TRUE(sysfs.Send(0, {2, 7, 7}));
+    std::uint8_t buffer[8];
+    ASSERT_EQ(device.ReadReport(buffer, 2000), 1);
+    EXPECT_EQ(buffer[7], 9);
+    ASSERT_EQ(device.ReadReport(buffer, 2000), 1);
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer, buffer + 8),
+              (std::vector<std::uint8_t>{7, 7, 0, 0, 0, 0, 0, 0}));
+    // Written with its ID first, as hidraw wants.
+    std::uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ASSERT_EQ(device.WriteReport(data, 500), 1);
+    std::vector<std::uint8_t> message;
+    ASSERT_TRUE(sysfs.Receive(0, message, 2000));
+    EXPECT_EQ(message, (std::vector<std::uint8_t>{1, 1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+}  // namespace
+}  // namespace talvo::test
