@@ -1,0 +1,149 @@
+// Whole updates through the emulated TALVO, the session playing the main
+// dialog's part: the normal road and the variations of the sequence.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace talvo::e2e {
+namespace {
+
+const FirmwarePackage& Shipped() {
+    return ShippedPackage();
+}
+
+std::vector<std::string> Installs(const FirmwarePackage& package) {
+    std::vector<std::string> out;
+    for (int slot = 0; slot < kImageTypeCount; ++slot) {
+        if (package.HasImage(slot)) {
+            const auto part = ImageCommands(package, slot);
+            out.insert(out.end(), part.begin(), part.end());
+        }
+    }
+    return out;
+}
+
+TEST(UpdateE2E, NormalModeDeviceGetsTheShippedPackageAndReportsItsNewVersion) {
+    ASSERT_TRUE(Shipped().HasImage(1));
+    ASSERT_TRUE(Shipped().HasImage(2));
+    Rig rig;
+    const Outcome o = rig.Run(Named("current"), Shipped());
+    ASSERT_TRUE(o.ended);
+    EXPECT_EQ(o.endMessages, 1);
+    EXPECT_TRUE(o.success);
+    EXPECT_EQ(o.result, kResultOk);
+    EXPECT_EQ(o.commands, Join({{kRestart}, Installs(Shipped()), {kClosing}}));
+    EXPECT_TRUE(o.lines.empty());
+    EXPECT_TRUE(o.flashIsPackage);
+    EXPECT_TRUE(o.threadsGone);
+
+    // The bar: 0..10 while settling, then up to 100, never backwards.
+    ASSERT_GE(o.progress.size(), 22u);
+    EXPECT_EQ(o.progress[0], 0u);
+    EXPECT_EQ(o.progress[19], 10u);
+    EXPECT_EQ(o.progress.back(), 100u);
+    EXPECT_TRUE(std::is_sorted(o.progress.begin(), o.progress.end()));
+    EXPECT_NE(std::find(o.progress.begin(), o.progress.end(), 50u), o.progress.end());
+
+    // The device restarts into normal mode and command 6 gives the new
+    // version, read by the session as the dialog does.
+    CUpdateSession& s = *rig.session;
+    s.watcher.End();
+    ASSERT_TRUE(s.Begin());
+    ASSERT_TRUE(s.PumpUntil([&] { return s.DeviceReady() && s.mode == kDeviceModeNormal; }, 60000));
+    EXPECT_EQ(s.deviceVersion[1], u"1.07");
+    EXPECT_EQ(s.deviceVersion[2], u"1.07");
+    EXPECT_EQ(rig.talvo->Version(1), "1.07");
+    EXPECT_EQ(rig.talvo->Version(3), "1.07");
+}
+
+TEST(UpdateE2E, DeviceAlreadyInUpdateModeGetsNoRestartRequest) {
+    Rig rig;
+    const Outcome o = rig.Run(Named("update-mode"), Shipped());
+    ASSERT_TRUE(o.ended);
+    EXPECT_TRUE(o.success);
+    EXPECT_EQ(o.commands, Join({Installs(Shipped()), {kClosing}}));
+    EXPECT_TRUE(o.flashIsPackage);
+    // Settling still takes its 20 ticks.
+    ASSERT_GE(o.progress.size(), 20u);
+    EXPECT_EQ(o.progress[19], 10u);
+}
+
+TEST(UpdateE2E, ConnectionNotAcceptedCountsAsNoDevice) {
+    Rig rig;
+    const Outcome o = rig.Run(Named("current"), Shipped(),
+                              [](EmulatedTalvo&, CUpdateSession& s) { s.connection.ready = 0; });
+    ASSERT_TRUE(o.ended);
+    EXPECT_FALSE(o.success);
+    EXPECT_EQ(o.result, kResultModeTimeout);
+    // The connection is open, so the closing command still goes out.
+    EXPECT_EQ(o.commands, std::vector<std::string>{kClosing});
+    EXPECT_FALSE(o.flashIsPackage);
+    EXPECT_TRUE(o.threadsGone);
+}
+
+TEST(UpdateE2E, RestartRequestRefusedTwiceIsRetried) {
+    Scenario scenario = Named("current");
+    Fault refuse = Fault::Status(0, 1, 0x04, 2);
+    refuse.value = 0;
+    scenario.faults.push_back(refuse);
+    Rig rig;
+    const Outcome o = rig.Run(scenario, Shipped());
+    ASSERT_TRUE(o.ended);
+    EXPECT_TRUE(o.success);
+    EXPECT_EQ(o.commands, Join({{kRestart, kRestart, kRestart}, Installs(Shipped()), {kClosing}}));
+    EXPECT_TRUE(o.flashIsPackage);
+}
+
+TEST(UpdateE2E, NoJobsSucceedsAfterSettlingAndStillCloses) {
+    Rig rig;
+    // Run the updater by hand with no jobs: the session refuses an empty
+    // package, so the job block is filled here as the dialog would.
+    const Outcome o =
+        rig.Run(Named("update-mode"), Shipped(), [](EmulatedTalvo&, CUpdateSession& s) {
+            s.updater.connection = &s.connection;
+            s.updater.jobCount = 0;
+            s.updater.notifyWindow = &s.queue;
+            s.updater.notifyMessage = kMsgUpdateEnded;
+            ASSERT_EQ(s.updater.Start(u"CFirmUpdater", 0), 1);
+            ASSERT_TRUE(
+                s.PumpUntil([&] { return s.GetState() == CUpdateSession::State::kEnded; }, 600000));
+        });
+    // The session saw the end before its own start, which it then refused.
+    EXPECT_EQ(o.endMessages, 1);
+    EXPECT_TRUE(rig.session->Succeeded());
+    EXPECT_EQ(rig.session->Result(), kResultOk);
+    EXPECT_EQ(o.commands, std::vector<std::string>{kClosing});
+}
+
+TEST(UpdateE2E, UpdaterImageIsConfirmedAfterTheDeviceRestarts) {
+    const FirmwarePackage& package = UpdaterPackage();
+    {
+        Rig rig;
+        const Outcome o = rig.Run(Named("outdated"), package);
+        ASSERT_TRUE(o.ended);
+        EXPECT_TRUE(o.success) << o.result;
+        EXPECT_EQ(o.commands, Join({{kRestart},
+                                    ImageCommands(package, 0),
+                                    {kConfirm},
+                                    ImageCommands(package, 1),
+                                    {kClosing}}));
+        EXPECT_TRUE(o.flashIsPackage);
+        EXPECT_TRUE(o.lines.empty());
+    }
+    {
+        Rig rig;
+        const Outcome o = rig.Run(Named("fwup-fails"), package);
+        ASSERT_TRUE(o.ended);
+        EXPECT_FALSE(o.success);
+        EXPECT_EQ(o.result, kResultWriteFailed);
+        // The Normal image is not sent after a refused updater image.
+        EXPECT_EQ(o.commands,
+                  Join({{kRestart}, ImageCommands(package, 0), {kConfirm}, {kClosing}}));
+        EXPECT_FALSE(o.flashIsPackage);
+    }
+}
+
+}  // namespace
+}  // namespace talvo::e2e
