@@ -51,6 +51,10 @@ inline constexpr std::size_t kPassThroughLength = kPassThroughBuffer + kPointerF
 
 static_assert(kDownloadUserData + kPointerFieldBytes <= 80, "download fields must not reach b80");
 static_assert(kBufferAt12 + kPointerFieldBytes <= 80, "buffer field must not reach b80");
+// On the 32-bit build the fields lie exactly as the catalogue lists them:
+// key 64 in words 0-3, key 82 with its length in b4-7.
+static_assert(kPointerFieldBytes != 4 || (kDownloadLength == 4 && kDownloadCallback == 8 &&
+                                          kDownloadUserData == 12 && kPassThroughLength == 4));
 
 }  // namespace params_layout
 
