@@ -77,15 +77,13 @@ std::shared_ptr<EmulatedTalvo::Plugged> EmulatedTalvo::Primary() const {
 
 TalvoMode EmulatedTalvo::Mode() const {
     std::lock_guard<std::mutex> lock(stateMutex_);
-    return plugged_.empty() ? TalvoMode::kAbsent : plugged_.front()->link.mode;
+    return mode_;
 }
 
 bool EmulatedTalvo::WaitForMode(TalvoMode mode, std::uint32_t timeoutMs) const {
     std::unique_lock<std::mutex> lock(stateMutex_);
-    return stateChanged_.wait_for(lock, Clock::Current().RealDuration(timeoutMs), [&] {
-        const TalvoMode now = plugged_.empty() ? TalvoMode::kAbsent : plugged_.front()->link.mode;
-        return now == mode;
-    });
+    return stateChanged_.wait_for(lock, Clock::Current().RealDuration(timeoutMs),
+                                  [&] { return mode_ == mode; });
 }
 
 int EmulatedTalvo::Arrivals() const {
@@ -146,6 +144,7 @@ void EmulatedTalvo::Arrive(TalvoMode mode, const std::string& why) {
         std::lock_guard<std::mutex> lock(stateMutex_);
         displaced.swap(plugged_);
         plugged_ = added;
+        mode_ = mode;
         ++arrivals_;
     }
     stateChanged_.notify_all();
@@ -172,9 +171,16 @@ void EmulatedTalvo::Leave(const std::string& why) {
     if (leaving.empty()) {
         return;
     }
-    stateChanged_.notify_all();
     Retire(leaving, why);
     core_.OnLeft();
+    {
+        // Waiters see the device gone only once it is off the bus and traced.
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (plugged_.empty()) {
+            mode_ = TalvoMode::kAbsent;
+        }
+    }
+    stateChanged_.notify_all();
 }
 
 void EmulatedTalvo::Retire(const std::vector<std::shared_ptr<Plugged>>& leaving,

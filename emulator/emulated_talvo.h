@@ -105,6 +105,7 @@ class EmulatedTalvo {
     bool stop_ = false;
     std::uint64_t generation_ = 0;
     int arrivals_ = 0;
+    TalvoMode mode_ = TalvoMode::kAbsent;  // as the host can see it
     bool heldExclusively_ = false;
     std::vector<std::shared_ptr<Plugged>> plugged_;
 
