@@ -43,7 +43,9 @@ void ReceiveAssembler::FeedResponse(const std::uint8_t* report, ReceiveOutcome& 
         std::memcpy(response_, report + 1, data_);
         responsePos_ = data_;
         const std::size_t length = response_[6] | (response_[7] << 8);
-        responseComplete_ = data_ - kHeaderLength >= length;
+        // Signed: a report too short to hold the header never completes alone.
+        responseComplete_ = static_cast<long>(data_) - static_cast<long>(kHeaderLength) >=
+                            static_cast<long>(length);
         responseInProgress_ = !responseComplete_;
     } else if (m == marker::kResponseMiddle || m == marker::kResponseLast) {
         if (!responseInProgress_) {
@@ -107,7 +109,7 @@ void ReceiveAssembler::FeedStream(const std::uint8_t* report, ReceiveOutcome& ou
         std::memcpy(stream_, report + 1, data_);
         streamCount_ = stream_[0] | (stream_[1] << 8);
         streamPos_ = data_;
-        complete = data_ - 2 >= streamCount_;
+        complete = static_cast<long>(data_) - 2 >= static_cast<long>(streamCount_);
         streamInProgress_ = !complete;
     } else if (m == marker::kStreamMiddle || m == marker::kStreamLast) {
         if (!streamInProgress_) {

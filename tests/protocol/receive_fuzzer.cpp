@@ -32,6 +32,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         at += take;
         for (int i = 0; i < repeat; ++i) {
             const talvo::ReceiveOutcome out = assembler.Feed(report);
+            // A first segment completes at once exactly when the data after its
+            // header holds the declared length.
+            if (report[0] == 0x83) {
+                const long declared = response[6] | (response[7] << 8);
+                if (out.responseReady != (r - 9 >= declared)) {
+                    std::abort();
+                }
+            }
+            if (report[0] == 0xA0) {
+                const long count = stream[0] | (stream[1] << 8);
+                if (out.stream != (r - 3 >= count)) {
+                    std::abort();
+                }
+            }
             // The write position never passes the limit by more than one copy.
             if (assembler.ResponsePosition() > assembler.PositionLimit() + p) {
                 std::abort();
