@@ -242,7 +242,7 @@ WindowRef HeadlessBackend::BuildDialog(Dialog& dialog, WindowRef owner, bool mod
     d.modal = modal;
     FontSpec spec;
     spec.height = -((t->fontPoints * 96 + 36) / 72);  // points at 96 pixels per inch
-    spec.weight = 400;
+    spec.weight = 0;   // the template gives none: "don't care", drawn as normal
     spec.charSet = 1;  // default character set
     spec.faceName = std::u16string(t->fontName);
     d.dialogFont = CreateFont(spec);

@@ -30,6 +30,11 @@ bool CFirmUpProgressDlg::OnInitDialog() {
     // font of an earlier window is deleted first, so at most one exists.
     if (const FontHandle current = warning.GetFont()) {
         FontSpec spec = Font::SpecOf(current).value_or(FontSpec{});
+        // A dialog font comes with weight 0 ("don't care", drawn as normal);
+        // 300 on top of that would be light, not bold.
+        if (spec.weight == 0) {
+            spec.weight = kFontWeightNormal;
+        }
         spec.weight += 300;
         if (warningFont_.Create(spec)) {
             warning.SetFont(warningFont_.Handle(), true);

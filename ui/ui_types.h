@@ -92,6 +92,8 @@ struct Rgb {
 
 // A logical font description, field for field the window system's LOGFONTW
 // (the face name holds at most 31 characters).
+inline constexpr std::int32_t kFontWeightNormal = 400;
+
 struct FontSpec {
     std::int32_t height = 0;
     std::int32_t width = 0;

@@ -286,7 +286,8 @@ TEST_F(ProgressTest, ShowsCaptionAndABoldRedWarningOverAnEmptyBar) {
     ui.Call([&] { dlg->ShowWindow(true); });
     EXPECT_EQ(user.Caption(w), u"TALVO Firmware updating...");
     EXPECT_EQ(user.Text(w, kIdcWarning), u"!!! DON'T DISCONNECT THE TALVO FROM THE USB PORT !!!");
-    EXPECT_EQ(user.FontWeight(w, kIdcWarning), 700) << "the dialog font's 400 plus 300";
+    EXPECT_EQ(user.FontWeight(w, kIdcWarning), 700)
+        << "normal weight plus 300, also from a dialog font of weight 0";
     EXPECT_EQ(user.TextColor(w, kIdcWarning), kRed);
     EXPECT_EQ(user.ProgressRange(w, kIdcProgressBar), (std::pair<int, int>{0, 100}));
     EXPECT_EQ(user.ProgressPos(w, kIdcProgressBar), 0);

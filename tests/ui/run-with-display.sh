@@ -1,0 +1,65 @@
+#!/bin/sh
+# Runs a Windows test executable under Wine on a virtual display of its own
+# and serves its screenshot requests: the test writes <name>.request into the
+# screenshot folder, and this script answers with <name>.png of the whole
+# screen (the test waits for it). Without Xvfb the test runs with
+# TALVO_NO_DISPLAY=1 and skips what needs windows.
+#
+# The windows run in a Wine prefix of their own beside the screenshots, set
+# up once: a virtual desktop (so Wine draws the title bars) and font links
+# from the dialog fonts to the CJK fonts of the system, so Japanese and
+# Chinese texts render.
+#   run-with-display.sh <screenshot dir> <wine-run> <exe> [args...]
+set -u
+shots=$1; winerun=$2; shift 2
+mkdir -p "$shots"
+rm -f "$shots"/*.request
+
+if ! command -v Xvfb >/dev/null 2>&1 || ! command -v import >/dev/null 2>&1; then
+  TALVO_NO_DISPLAY=1 exec "$winerun" "$@"
+fi
+
+WINEPREFIX="$(cd "$shots/.." && pwd)/wineprefix"
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+n=91
+while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+i=0
+while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+export DISPLAY=":$n"
+
+if [ ! -f "$WINEPREFIX/.talvo-ui-ready" ]; then
+  wineboot -i >/dev/null 2>&1
+  link='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
+  cjk='NotoSansCJK-Regular.ttc,Noto Sans CJK JP\0NotoSansCJK-Regular.ttc,Noto Sans CJK SC'
+  for face in "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "MS Sans Serif"; do
+    wine reg add "$link" /v "$face" /t REG_MULTI_SZ /d "$cjk" /f >/dev/null 2>&1
+  done
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  wineserver -w
+  touch "$WINEPREFIX/.talvo-ui-ready"
+fi
+
+(
+  while kill -0 "$xvfb" 2>/dev/null; do
+    for req in "$shots"/*.request; do
+      [ -e "$req" ] || continue
+      name=$(basename "$req" .request)
+      import -window root "png:$shots/$name.tmp" >/dev/null 2>&1 && mv "$shots/$name.tmp" "$shots/$name.png"
+      rm -f "$req"
+    done
+    sleep 0.1
+  done
+) &
+watcher=$!
+
+TALVO_SCREENSHOT_DIR="$shots" "$winerun" "$@"
+rc=$?
+wineserver -k >/dev/null 2>&1
+kill "$watcher" 2>/dev/null
+kill "$xvfb" 2>/dev/null
+wait 2>/dev/null
+exit $rc
