@@ -1,16 +1,9 @@
-#include "hid/hid_platform.h"
+#include "hid/hid_api_win32.h"
 
 namespace talvo {
 
-namespace {
-class NoHidPlatform final : public IHidPlatform {
-  public:
-    std::unique_ptr<IHidInterfaceList> ListInterfaces() override { return nullptr; }
-};
-}  // namespace
-
 IHidPlatform& HidPlatform::Native() {
-    static NoHidPlatform platform;
+    static Win32HidPlatform platform(SystemWin32HidApi());
     return platform;
 }
 

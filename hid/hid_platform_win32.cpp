@@ -1,0 +1,473 @@
+#include <atomic>
+#include <cstddef>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "hid/hid_api_win32.h"
+#include "hid/hid_time.h"
+
+namespace talvo {
+
+const Win32HidApi& SystemWin32HidApi() {
+    static const Win32HidApi api = {
+        ::HidD_GetHidGuid,
+        ::SetupDiGetClassDevsW,
+        ::SetupDiEnumDeviceInterfaces,
+        ::SetupDiGetDeviceInterfaceDetailW,
+        ::SetupDiDestroyDeviceInfoList,
+        ::CreateFileW,
+        ::CloseHandle,
+        ::HidD_GetPreparsedData,
+        ::HidD_FreePreparsedData,
+        ::HidD_GetAttributes,
+        ::HidP_GetCaps,
+        ::HidP_GetButtonCaps,
+        ::HidP_GetValueCaps,
+        ::HidP_MaxUsageListLength,
+        ::CreateEventW,
+        ::SetEvent,
+        ::ResetEvent,
+        ::ReadFile,
+        ::WriteFile,
+        ::GetOverlappedResult,
+        ::GetLastError,
+        ::CancelIo,
+        ::CancelIoEx,
+        ::Sleep,
+    };
+    return api;
+}
+
+namespace {
+
+// One entry of the per-kind tables built from the capabilities.
+struct HidDataItem {
+    std::uint8_t isButtonData = 0;
+    USAGE usagePage = 0;
+    ULONG status = 0;
+    ULONG reportId = 0;
+    // Button items.
+    LONG usageMin = 0;
+    LONG usageMax = 0;
+    ULONG usageListLength = 0;
+    std::vector<USAGE> usageList;
+    // Value items.
+    USAGE usage = 0;
+};
+
+struct HidReportTables {
+    std::vector<HIDP_BUTTON_CAPS> buttonCaps;
+    std::vector<HIDP_VALUE_CAPS> valueCaps;
+    std::vector<HidDataItem> dataItems;
+};
+
+constexpr HIDP_REPORT_TYPE kReportTypes[3] = {HidP_Input, HidP_Output, HidP_Feature};
+
+// Builds the button and value capability tables and the data items of one
+// report kind. Value usages are counted without a 16-bit limit, and a range
+// whose highest usage is below its lowest fails the step, so the item
+// array always has room for every item written.
+bool LoadKind(const Win32HidApi& api, PHIDP_PREPARSED_DATA preparsed, HIDP_REPORT_TYPE type,
+              USHORT buttonCount, USHORT valueCount, HidReportTables& tables) {
+    try {
+        tables.buttonCaps.assign(buttonCount, HIDP_BUTTON_CAPS{});
+        tables.valueCaps.assign(valueCount, HIDP_VALUE_CAPS{});
+        USHORT buttons = buttonCount, values = valueCount;
+        if (buttonCount != 0) {
+            api.GetButtonCaps(type, tables.buttonCaps.data(), &buttons, preparsed);
+        }
+        if (valueCount != 0) {
+            api.GetValueCaps(type, tables.valueCaps.data(), &values, preparsed);
+        }
+        std::size_t valueUsages = 0;
+        for (const HIDP_VALUE_CAPS& caps : tables.valueCaps) {
+            if (caps.IsRange) {
+                if (caps.Range.UsageMax < caps.Range.UsageMin) {
+                    return false;
+                }
+                valueUsages +=
+                    static_cast<std::size_t>(caps.Range.UsageMax - caps.Range.UsageMin) + 1;
+            } else {
+                valueUsages += 1;
+            }
+        }
+        tables.dataItems.clear();
+        tables.dataItems.reserve(tables.buttonCaps.size() + valueUsages);
+        for (const HIDP_BUTTON_CAPS& caps : tables.buttonCaps) {
+            HidDataItem item;
+            item.isButtonData = 1;
+            item.usagePage = caps.UsagePage;
+            item.status = HIDP_STATUS_SUCCESS;
+            item.reportId = caps.ReportID;
+            item.usageMin = caps.IsRange ? caps.Range.UsageMin : caps.NotRange.Usage;
+            item.usageMax = caps.IsRange ? caps.Range.UsageMax : caps.NotRange.Usage;
+            item.usageListLength = api.MaxUsageListLength(type, caps.UsagePage, preparsed);
+            item.usageList.assign(item.usageListLength, 0);
+            tables.dataItems.push_back(std::move(item));
+        }
+        for (const HIDP_VALUE_CAPS& caps : tables.valueCaps) {
+            const unsigned first = caps.IsRange ? caps.Range.UsageMin : caps.NotRange.Usage;
+            const unsigned last = caps.IsRange ? caps.Range.UsageMax : caps.NotRange.Usage;
+            for (unsigned usage = first; usage <= last; ++usage) {
+                HidDataItem item;
+                item.usagePage = caps.UsagePage;
+                item.status = HIDP_STATUS_SUCCESS;
+                item.reportId = caps.ReportID;
+                item.usage = static_cast<USAGE>(usage);
+                tables.dataItems.push_back(std::move(item));
+            }
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+// An interface that was opened only to be queried: its handle is already
+// closed, only the answers are kept.
+class QueriedInterface final : public IHidInterfaceHandle {
+  public:
+    explicit QueriedInterface(const HidInterfaceInfo& info) : info_(info) {}
+    const HidInterfaceInfo& Info() const override { return info_; }
+    bool Read(std::uint8_t*, int) override { return false; }
+    bool Write(const std::uint8_t*, int) override { return false; }
+    void AbortRead() override {}
+
+  private:
+    HidInterfaceInfo info_;
+};
+
+class Win32HidHandle final : public IHidInterfaceHandle {
+  public:
+    Win32HidHandle(const Win32HidApi& api, HANDLE file, PHIDP_PREPARSED_DATA preparsed)
+        : api_(api), file_(file), preparsed_(preparsed) {}
+
+    ~Win32HidHandle() override {
+        // A read may still be pending (after AbortRead, or a timed-out read):
+        // it must be finished before its block and buffer are freed.
+        if (readPending_) {
+            api_.ResetEvent(readEvent_);
+            api_.CancelIoEx(file_, &readBlock_);
+            AwaitCompletion(readBlock_);
+        }
+        if (file_ != INVALID_HANDLE_VALUE) {
+            api_.CloseHandle(file_);
+        }
+        if (preparsed_ != nullptr) {
+            api_.FreePreparsedData(preparsed_);
+        }
+        if (readEvent_ != nullptr) {
+            api_.CloseHandle(readEvent_);
+        }
+        if (writeEvent_ != nullptr) {
+            api_.CloseHandle(writeEvent_);
+        }
+    }
+    Win32HidHandle(const Win32HidHandle&) = delete;
+    Win32HidHandle& operator=(const Win32HidHandle&) = delete;
+
+    // Attributes, capabilities, the capability tables and the I/O events.
+    bool Load() {
+        HIDD_ATTRIBUTES attributes{};
+        attributes.Size = sizeof attributes;
+        if (!api_.GetAttributes(file_, &attributes)) {
+            return false;
+        }
+        HIDP_CAPS caps{};
+        if (api_.GetCaps(preparsed_, &caps) != HIDP_STATUS_SUCCESS) {
+            return false;
+        }
+        const USHORT buttons[3] = {caps.NumberInputButtonCaps, caps.NumberOutputButtonCaps,
+                                   caps.NumberFeatureButtonCaps};
+        const USHORT values[3] = {caps.NumberInputValueCaps, caps.NumberOutputValueCaps,
+                                  caps.NumberFeatureValueCaps};
+        for (int kind = 0; kind < 3; ++kind) {
+            if (!LoadKind(api_, preparsed_, kReportTypes[kind], buttons[kind], values[kind],
+                          tables_[kind])) {
+                return false;
+            }
+        }
+        info_ = InfoFrom(attributes, caps);
+        // The ID of the first output data item: the first button item's,
+        // or when there is none the first value item's.
+        const std::vector<HidDataItem>& outputs = tables_[1].dataItems;
+        info_.outputReportId =
+            outputs.empty() ? 0 : static_cast<std::uint8_t>(outputs.front().reportId & 0xFF);
+        try {
+            readBuffer_.assign(info_.inputReportByteLength, 0);
+            writeBuffer_.assign(info_.outputReportByteLength, 0);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        // Without its event a read could not be woken by AbortRead, so an
+        // open without both events fails.
+        readEvent_ = api_.CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        writeEvent_ = api_.CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (readEvent_ == nullptr || writeEvent_ == nullptr) {
+            return false;
+        }
+        readBlock_.hEvent = readEvent_;
+        writeBlock_.hEvent = writeEvent_;
+        return true;
+    }
+
+    static HidInterfaceInfo InfoFrom(const HIDD_ATTRIBUTES& attributes, const HIDP_CAPS& caps) {
+        HidInterfaceInfo info;
+        info.vendorId = attributes.VendorID;
+        info.productId = attributes.ProductID;
+        info.versionNumber = attributes.VersionNumber;
+        info.inputReportByteLength = caps.InputReportByteLength;
+        info.outputReportByteLength = caps.OutputReportByteLength;
+        info.featureReportByteLength = caps.FeatureReportByteLength;
+        return info;
+    }
+
+    const HidInterfaceInfo& Info() const override { return info_; }
+
+    bool Read(std::uint8_t* report, int timeoutMs) override {
+        const DWORD length = info_.inputReportByteLength;
+        if (length == 0 || aborted_.load()) {
+            return false;
+        }
+        if (!readPending_) {
+            // A read that timed out earlier is carried on instead of
+            // starting a second one on the same block.
+            std::memset(readBuffer_.data(), 0, length);
+            readBlock_.Offset = 0;
+            readBlock_.OffsetHigh = 0;
+            DWORD transferred = 0;
+            if (api_.ReadFile(file_, readBuffer_.data(), length, &transferred, &readBlock_)) {
+                std::memcpy(report, readBuffer_.data(), length);
+                return true;
+            }
+            if (api_.GetLastError() != ERROR_IO_PENDING) {
+                api_.ResetEvent(readEvent_);
+                return false;
+            }
+            readPending_ = true;
+        }
+        // AbortRead may have signalled the event before ReadFile reset it.
+        if (aborted_.load()) {
+            return false;
+        }
+        DWORD transferred = 0;
+        if (timeoutMs == -1) {
+            BOOL done = api_.GetOverlappedResult(file_, &readBlock_, &transferred, TRUE);
+            if (!HasOverlappedIoCompleted(&readBlock_)) {
+                return false;  // woken by AbortRead: the read stays pending
+            }
+            readPending_ = false;
+            if (!done) {
+                return false;
+            }
+            std::memcpy(report, readBuffer_.data(), length);
+            return true;
+        }
+        const std::uint32_t start = hid_time::TickCount();
+        std::int32_t elapsed = 0;
+        while (elapsed < timeoutMs) {
+            BOOL done = api_.GetOverlappedResult(file_, &readBlock_, &transferred, FALSE);
+            const DWORD error = done ? ERROR_SUCCESS : api_.GetLastError();
+            api_.Sleep(0);
+            if (done) {
+                readPending_ = false;
+                std::memcpy(report, readBuffer_.data(), length);
+                return true;
+            }
+            if (error != ERROR_IO_INCOMPLETE) {
+                readPending_ = false;  // failed while pending: it is over
+                break;
+            }
+            if (aborted_.load()) {
+                break;
+            }
+            elapsed = static_cast<std::int32_t>(hid_time::TickCount() - start);
+        }
+        api_.ResetEvent(readEvent_);
+        return false;
+    }
+
+    bool Write(const std::uint8_t* report, int timeoutMs) override {
+        const DWORD length = info_.outputReportByteLength;
+        if (length == 0) {
+            return false;
+        }
+        std::memcpy(writeBuffer_.data(), report, length);
+        writeBlock_.Offset = 0;
+        writeBlock_.OffsetHigh = 0;
+        DWORD transferred = 0;
+        if (api_.WriteFile(file_, writeBuffer_.data(), length, &transferred, &writeBlock_)) {
+            return true;
+        }
+        if (api_.GetLastError() != ERROR_IO_PENDING) {
+            api_.ResetEvent(writeEvent_);
+            return false;
+        }
+        if (timeoutMs == -1) {
+            return api_.GetOverlappedResult(file_, &writeBlock_, &transferred, TRUE) != FALSE;
+        }
+        const std::uint32_t start = hid_time::TickCount();
+        std::int32_t elapsed = 0;
+        for (;;) {
+            if (elapsed >= timeoutMs) {
+                // Out of time: cancel, and wait until the cancellation has
+                // completed, so the block is never reused while the platform
+                // still owns it. A write that completed in the meantime
+                // did reach the device and counts as done.
+                api_.CancelIo(file_);
+                const bool done = AwaitCompletion(writeBlock_);
+                api_.ResetEvent(writeEvent_);
+                return done;
+            }
+            BOOL done = api_.GetOverlappedResult(file_, &writeBlock_, &transferred, FALSE);
+            if (done) {
+                return true;
+            }
+            if (api_.GetLastError() != ERROR_IO_INCOMPLETE) {
+                api_.ResetEvent(writeEvent_);
+                return false;
+            }
+            elapsed = static_cast<std::int32_t>(hid_time::TickCount() - start);
+        }
+    }
+
+    void AbortRead() override {
+        aborted_.store(true);
+        if (readEvent_ != nullptr) {
+            api_.SetEvent(readEvent_);
+        }
+    }
+
+  private:
+    // Waits until the transfer on `block` is no longer pending; true when
+    // it completed successfully.
+    bool AwaitCompletion(OVERLAPPED& block) {
+        DWORD transferred = 0;
+        BOOL done = FALSE;
+        // The event may be signalled while the transfer is still pending
+        // (AbortRead): wait again until the platform has let go of it.
+        do {
+            done = api_.GetOverlappedResult(file_, &block, &transferred, TRUE);
+            if (!HasOverlappedIoCompleted(&block)) {
+                api_.Sleep(1);
+            }
+        } while (!HasOverlappedIoCompleted(&block));
+        return done != FALSE;
+    }
+
+    const Win32HidApi& api_;
+    HANDLE file_;
+    PHIDP_PREPARSED_DATA preparsed_;
+    HidReportTables tables_[3];
+    HidInterfaceInfo info_;
+    std::vector<std::uint8_t> readBuffer_;
+    std::vector<std::uint8_t> writeBuffer_;
+    OVERLAPPED readBlock_{};
+    OVERLAPPED writeBlock_{};
+    HANDLE readEvent_ = nullptr;
+    HANDLE writeEvent_ = nullptr;
+    bool readPending_ = false;  // touched by the reading thread and Close only
+    std::atomic<bool> aborted_{false};
+};
+
+class Win32List final : public IHidInterfaceList {
+  public:
+    Win32List(const Win32HidApi& api, HDEVINFO set, const GUID& guid)
+        : api_(api), set_(set), guid_(guid) {}
+    ~Win32List() override { api_.DestroyDeviceInfoList(set_); }
+    Win32List(const Win32List&) = delete;
+    Win32List& operator=(const Win32List&) = delete;
+
+    HidSlot Open(std::size_t index, HidOpenPurpose purpose,
+                 std::unique_ptr<IHidInterfaceHandle>& handle) override {
+        SP_DEVICE_INTERFACE_DATA interfaceData{};
+        interfaceData.cbSize = sizeof interfaceData;
+        if (!api_.EnumDeviceInterfaces(set_, nullptr, &guid_, static_cast<DWORD>(index),
+                                       &interfaceData)) {
+            return api_.GetLastError() == ERROR_NO_MORE_ITEMS ? HidSlot::kEnd : HidSlot::kFailed;
+        }
+        std::wstring path;
+        if (!DevicePath(interfaceData, path)) {
+            return HidSlot::kFailed;
+        }
+        HANDLE file = api_.CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_OVERLAPPED, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return HidSlot::kSkipped;
+        }
+        PHIDP_PREPARSED_DATA preparsed = nullptr;
+        if (!api_.GetPreparsedData(file, &preparsed)) {
+            api_.CloseHandle(file);
+            return HidSlot::kSkipped;
+        }
+        if (purpose == HidOpenPurpose::kKeep) {
+            auto kept = std::make_unique<Win32HidHandle>(api_, file, preparsed);
+            if (!kept->Load()) {
+                return HidSlot::kSkipped;  // the handle's destructor releases it all
+            }
+            handle = std::move(kept);
+            return HidSlot::kOpened;
+        }
+        HIDD_ATTRIBUTES attributes{};
+        attributes.Size = sizeof attributes;
+        HIDP_CAPS caps{};
+        bool answered = api_.GetAttributes(file, &attributes) &&
+                        api_.GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
+        api_.FreePreparsedData(preparsed);
+        api_.CloseHandle(file);
+        if (!answered) {
+            return HidSlot::kSkipped;
+        }
+        handle = std::make_unique<QueriedInterface>(Win32HidHandle::InfoFrom(attributes, caps));
+        return HidSlot::kOpened;
+    }
+
+  private:
+    bool DevicePath(SP_DEVICE_INTERFACE_DATA& interfaceData, std::wstring& path) {
+        DWORD required = 0;
+        api_.GetDeviceInterfaceDetail(set_, &interfaceData, nullptr, 0, &required, nullptr);
+        if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) || required > 64 * 1024) {
+            return false;
+        }
+        // DWORD-aligned storage for the detail record.
+        std::vector<DWORD> storage((required + sizeof(DWORD) - 1) / sizeof(DWORD) + 1, 0);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        if (!api_.GetDeviceInterfaceDetail(set_, &interfaceData, detail, required, nullptr,
+                                           nullptr)) {
+            return false;
+        }
+        // The path ends within the record even if the platform left it unterminated.
+        const std::size_t offset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+        const std::size_t maxChars = (required - offset) / sizeof(WCHAR);
+        const WCHAR* chars = detail->DevicePath;
+        std::size_t count = 0;
+        while (count < maxChars && chars[count] != L'\0') {
+            ++count;
+        }
+        path.assign(chars, count);
+        return !path.empty();
+    }
+
+    const Win32HidApi& api_;
+    HDEVINFO set_;
+    GUID guid_;
+};
+
+}  // namespace
+
+std::unique_ptr<IHidInterfaceList> Win32HidPlatform::ListInterfaces() {
+    GUID guid{};
+    api_.GetHidGuid(&guid);
+    HDEVINFO set =
+        api_.GetClassDevs(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    return std::make_unique<Win32List>(api_, set, guid);
+}
+
+}  // namespace talvo
