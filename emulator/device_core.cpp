@@ -567,7 +567,8 @@ void DeviceCore::CarryUpdateGroup(const LinkInfo& link, const std::uint8_t* p, s
             session_.typeCode = typeCode;
             session_.length = imageLength;
             session_.bodyCrc = ReadLe16(p + 5);
-            session_.staged.reserve(imageLength);
+            // Room grows with the pieces; a bare announcement does not claim megabytes.
+            session_.staged.reserve(std::min<std::size_t>(imageLength, 256 * 1024));
             return;
         }
         case kCmdFuFwLoad: {
