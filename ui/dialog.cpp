@@ -122,6 +122,20 @@ void Control::SetIcon(int iconId) const {
     }
 }
 
+Rect Control::RectInParent() const {
+    return ref_ ? B().GetRectInParent(ref_) : Rect{};
+}
+void Control::Move(const Rect& rect) const {
+    if (ref_) {
+        B().MoveWindow(ref_, rect);
+    }
+}
+void Control::Destroy() const {
+    if (ref_) {
+        B().DestroyWindow(ref_);
+    }
+}
+
 // ---- Font ----------------------------------------------------------------
 
 bool Font::Create(const FontSpec& spec) {
@@ -220,6 +234,30 @@ void Dialog::CenterWindow(const Dialog* over) const {
     }
 }
 
+Rect Dialog::WindowRect() const {
+    return window_ ? B().GetWindowRect(window_) : Rect{};
+}
+
+void Dialog::SetPosition(int x, int y) const {
+    if (window_) {
+        B().SetPosition(window_, x, y);
+    }
+}
+
+void Dialog::SetIcons(int iconId) const {
+    if (window_) {
+        B().SetWindowIcons(window_, iconId);
+    }
+}
+
+Control Dialog::CreateControlLike(Control model, int id, const Rect& rect,
+                                  const std::u16string& text) const {
+    if (!window_ || !model) {
+        return Control();
+    }
+    return Control(B().CreateControlLike(window_, model.Ref(), id, rect, text));
+}
+
 Control Dialog::Focused() const {
     return Control(B().GetFocus());
 }
@@ -284,8 +322,11 @@ bool Dialog::Dispatch(std::uint32_t message, std::uintptr_t wParam, std::intptr_
                       std::intptr_t& result) {
     const int commandId = static_cast<int>(wParam & 0xFFFF);
     if (const MessageMapEntry* e = FindEntry(GetMessageMap(), message, commandId)) {
+        useDefault_ = false;
         result = e->thunk(*this, wParam, lParam);
-        return true;
+        const bool toDefault = useDefault_;
+        useDefault_ = false;
+        return !toDefault;
     }
     if (message == msg::kCommand && ((wParam >> 16) & 0xFFFF) == kBnClicked) {
         if (commandId == kIdOk) {
@@ -312,6 +353,27 @@ int ShowMessageBox(const Dialog* owner, const std::u16string& text, const std::u
 
 void PostQuitMessage(int code) {
     B().PostQuit(code);
+}
+
+NamedMutex::Result NamedMutex::Create(const std::u16string& name) {
+    Close();
+    bool existed = false;
+    handle_ = B().CreateNamedMutex(name, existed);
+    if (handle_ == 0) {
+        return Result::Failed;
+    }
+    return existed ? Result::AlreadyExists : Result::Created;
+}
+
+void NamedMutex::Close() {
+    if (handle_ != 0) {
+        B().CloseNamedMutex(handle_);
+        handle_ = 0;
+    }
+}
+
+std::uint32_t UserDefaultLocale() {
+    return B().UserDefaultLocale();
 }
 
 // ---- DialogAccess --------------------------------------------------------

@@ -65,6 +65,11 @@ class Control {
     // Static icon.
     void SetIcon(int iconId) const;
 
+    // Geometry (in the client area of its dialog).
+    Rect RectInParent() const;
+    void Move(const Rect& rect) const;
+    void Destroy() const;
+
   private:
     WindowRef ref_;
 };
@@ -146,6 +151,12 @@ class Dialog {
     void EnableWindow(bool enable) const;
     void ShowWindow(bool show) const;
     void CenterWindow(const Dialog* over = nullptr) const;
+    Rect WindowRect() const;  // on the screen
+    void SetPosition(int x, int y) const;
+    void SetIcons(int iconId) const;
+    // A new control like `model` (class and style), empty until given text.
+    Control CreateControlLike(Control model, int id, const Rect& rect,
+                              const std::u16string& text = {}) const;
 
     // Focus and default button, the dialog manager's way: NextDlgCtl is
     // WM_NEXTDLGCTL with a control, SetDefId DM_SETDEFID.
@@ -175,6 +186,9 @@ class Dialog {
     // Text colour for a control asking for its colours; none keeps the
     // system colours.
     virtual std::optional<Rgb> OnCtlColor(Control control, CtlColorKind kind);
+    // Called from a handler: after it returns, the message also gets the
+    // window system's default handling (as if the map had no entry).
+    void UseDefault() { useDefault_ = true; }
 
   private:
     friend struct DialogAccess;
@@ -184,6 +198,7 @@ class Dialog {
     int templateId_;
     Dialog* parent_;
     WindowRef window_;
+    bool useDefault_ = false;
 };
 
 // A message box owned by `owner` (or none). `hook` runs once as the box
@@ -191,6 +206,27 @@ class Dialog {
 // ID of the button that ended the box.
 int ShowMessageBox(const Dialog* owner, const std::u16string& text, const std::u16string& caption,
                    std::uint32_t type, MessageBoxHook hook = {});
+
+// A named mutex of the session, held while the object lives.
+class NamedMutex {
+  public:
+    enum class Result { Created, AlreadyExists, Failed };
+    NamedMutex() = default;
+    ~NamedMutex() { Close(); }
+    NamedMutex(const NamedMutex&) = delete;
+    NamedMutex& operator=(const NamedMutex&) = delete;
+
+    // Makes or opens the mutex; a handle is held in both of the first cases.
+    Result Create(const std::u16string& name);
+    void Close();
+    bool IsHeld() const { return handle_ != 0; }
+
+  private:
+    std::uintptr_t handle_ = 0;
+};
+
+// The user's default locale identifier.
+std::uint32_t UserDefaultLocale();
 
 // The quit message for the UI thread's loop.
 void PostQuitMessage(int code);

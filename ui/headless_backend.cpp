@@ -13,6 +13,8 @@ struct HeadlessBackend::Node {
     Type type = Type::Control;
     WindowRef ref;
     WindowRef parent;  // controls: their dialog; dialogs and boxes: the owner
+    Rect rect;         // controls: in the dialog's client area; others: on the screen
+    int windowIcon = 0;
     bool enabled = true;
     bool visible = false;
     std::u16string text;
@@ -240,6 +242,8 @@ WindowRef HeadlessBackend::BuildDialog(Dialog& dialog, WindowRef owner, bool mod
     d.style = t->style;
     d.text = std::u16string(t->caption);
     d.modal = modal;
+    // One dialog unit is two pixels here; new windows open at the top left.
+    d.rect = Rect{0, 0, t->width * 2, t->height * 2};
     FontSpec spec;
     spec.height = -((t->fontPoints * 96 + 36) / 72);  // points at 96 pixels per inch
     spec.weight = 0;   // the template gives none: "don't care", drawn as normal
@@ -254,6 +258,7 @@ WindowRef HeadlessBackend::BuildDialog(Dialog& dialog, WindowRef owner, bool mod
         c->ref = NewRef();
         c->parent = d.ref;
         c->id = ct.id;
+        c->rect = Rect{ct.x * 2, ct.y * 2, (ct.x + ct.width) * 2, (ct.y + ct.height) * 2};
         c->kind = ct.kind;
         c->flags = ct.style;
         c->text = ct.kind == ControlKind::RichEdit ? std::u16string() : std::u16string(ct.text);
@@ -494,7 +499,92 @@ bool HeadlessBackend::IsVisible(WindowRef ref) {
     return true;
 }
 
-void HeadlessBackend::CenterWindow(WindowRef, WindowRef) {}
+void HeadlessBackend::CenterWindow(WindowRef window, WindowRef over) {
+    Node* n = Find(window);
+    if (n == nullptr || n->type == Node::Type::Control) {
+        return;
+    }
+    // Over the given window, else the owner, else the screen; kept on it.
+    Node* ref = Find(over ? over : n->parent);
+    const Rect area = ref != nullptr && ref->visible ? ref->rect : kScreen;
+    const int w = n->rect.Width();
+    const int h = n->rect.Height();
+    const int x = std::clamp((area.left + area.right - w) / 2, kScreen.left, kScreen.right - w);
+    const int y = std::clamp((area.top + area.bottom - h) / 2, kScreen.top, kScreen.bottom - h);
+    n->rect = Rect{x, y, x + w, y + h};
+}
+
+Rect HeadlessBackend::GetWindowRect(WindowRef window) {
+    Node* n = Find(window);
+    if (n == nullptr) {
+        return {};
+    }
+    if (n->type != Node::Type::Control) {
+        return n->rect;
+    }
+    Node* d = Find(n->parent);
+    const int dx = d != nullptr ? d->rect.left : 0;
+    const int dy = d != nullptr ? d->rect.top : 0;
+    return Rect{n->rect.left + dx, n->rect.top + dy, n->rect.right + dx, n->rect.bottom + dy};
+}
+
+Rect HeadlessBackend::GetRectInParent(WindowRef window) {
+    Node* n = Find(window);
+    return n != nullptr ? n->rect : Rect{};
+}
+
+void HeadlessBackend::MoveWindow(WindowRef window, const Rect& rect) {
+    if (Node* n = Find(window)) {
+        n->rect = rect;
+    }
+}
+
+void HeadlessBackend::SetPosition(WindowRef window, int x, int y) {
+    if (Node* n = Find(window)) {
+        n->rect = Rect{x, y, x + n->rect.Width(), y + n->rect.Height()};
+    }
+}
+
+WindowRef HeadlessBackend::CreateControlLike(WindowRef dialog, WindowRef model, int id,
+                                             const Rect& rect, const std::u16string& text) {
+    Node* d = Find(dialog);
+    Node* m = Find(model);
+    if (d == nullptr || m == nullptr || d->type != Node::Type::Dialog ||
+        m->type != Node::Type::Control) {
+        return {};
+    }
+    auto c = std::make_unique<Node>();
+    c->type = Node::Type::Control;
+    c->ref = NewRef();
+    c->parent = dialog;
+    c->id = id;
+    c->kind = m->kind;
+    c->flags = m->flags;
+    c->rect = rect;
+    c->text = text;
+    // The model's style as it is now, visibility and enabling included; a
+    // new window has the system font until it is given one.
+    c->visible = m->visible;
+    c->enabled = m->enabled;
+    const WindowRef ref = c->ref;
+    d->children.push_back(ref);
+    Register(std::move(c));
+    return ref;
+}
+
+void HeadlessBackend::SetWindowIcons(WindowRef window, int iconId) {
+    if (Node* n = Find(window)) {
+        n->windowIcon = iconId;
+    }
+}
+
+std::intptr_t HeadlessBackend::IconValue(int iconId) {
+    return iconId;
+}
+
+bool HeadlessBackend::PaintMinimizedIcon(WindowRef, int) {
+    return false;
+}
 
 WindowRef HeadlessBackend::GetFocus() {
     return focus_;
@@ -893,6 +983,45 @@ void HeadlessBackend::ForceForeground(WindowRef window) {
     foreground_ = window;
 }
 
+void HeadlessBackend::SetUserLocale(std::uint32_t lcid) {
+    userLocale_ = lcid;
+}
+
+std::uint32_t HeadlessBackend::UserDefaultLocale() {
+    return userLocale_;
+}
+
+namespace {
+// Named mutexes are shared by every backend of the process, as the real ones
+// are by every process of the session: handles per name.
+std::mutex g_mutexLock;
+std::map<std::u16string, int> g_mutexHandles;
+std::map<std::uintptr_t, std::u16string> g_mutexNames;
+std::uintptr_t g_nextMutex = 1;
+}  // namespace
+
+std::uintptr_t HeadlessBackend::CreateNamedMutex(const std::u16string& name, bool& alreadyExists) {
+    std::lock_guard lock(g_mutexLock);
+    int& count = g_mutexHandles[name];
+    alreadyExists = count > 0;
+    ++count;
+    const std::uintptr_t handle = g_nextMutex++;
+    g_mutexNames[handle] = name;
+    return handle;
+}
+
+void HeadlessBackend::CloseNamedMutex(std::uintptr_t handle) {
+    std::lock_guard lock(g_mutexLock);
+    auto it = g_mutexNames.find(handle);
+    if (it == g_mutexNames.end()) {
+        return;
+    }
+    if (--g_mutexHandles[it->second] <= 0) {
+        g_mutexHandles.erase(it->second);
+    }
+    g_mutexNames.erase(it);
+}
+
 std::vector<std::uint8_t> HeadlessBackend::LoadRawResource(int type, int id) {
     return resources_ ? resources_(type, id) : std::vector<std::uint8_t>{};
 }
@@ -1287,6 +1416,25 @@ std::vector<std::pair<std::uint32_t, std::u16string>> HeadlessUser::SystemMenu(W
     b_.Invoke([&] {
         if (HeadlessBackend::Node* d = b_.Find(dialog)) {
             v = d->sysMenu;
+        }
+    });
+    return v;
+}
+
+Rect HeadlessUser::WindowRect(WindowRef dialog, int controlId) {
+    Rect v;
+    b_.Invoke([&] {
+        v = controlId != 0 ? b_.GetRectInParent(b_.GetItem(dialog, controlId))
+                           : b_.GetWindowRect(dialog);
+    });
+    return v;
+}
+
+int HeadlessUser::WindowIcon(WindowRef dialog) {
+    int v = 0;
+    b_.Invoke([&] {
+        if (HeadlessBackend::Node* n = b_.Find(dialog)) {
+            v = n->windowIcon;
         }
     });
     return v;

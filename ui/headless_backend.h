@@ -12,6 +12,7 @@
 // (or be the caller).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -63,6 +64,10 @@ class HeadlessBackend final : public IUiBackend {
     bool CommonControlsInitialised();
     int WaitCursorDepth();
     WindowRef ForegroundRequest();
+    // The locale UserDefaultLocale reports (English, United States at first).
+    void SetUserLocale(std::uint32_t lcid);
+    // The screen the dialogs are placed on, in pixels.
+    static constexpr Rect kScreen{0, 0, 1024, 768};
 
     // IUiBackend
     void InitCommonControls() override;
@@ -80,6 +85,15 @@ class HeadlessBackend final : public IUiBackend {
     void Show(WindowRef window, bool show) override;
     bool IsVisible(WindowRef window) override;
     void CenterWindow(WindowRef window, WindowRef over) override;
+    Rect GetWindowRect(WindowRef window) override;
+    Rect GetRectInParent(WindowRef window) override;
+    void MoveWindow(WindowRef window, const Rect& rect) override;
+    void SetPosition(WindowRef window, int x, int y) override;
+    WindowRef CreateControlLike(WindowRef dialog, WindowRef model, int id, const Rect& rect,
+                                const std::u16string& text) override;
+    void SetWindowIcons(WindowRef window, int iconId) override;
+    std::intptr_t IconValue(int iconId) override;
+    bool PaintMinimizedIcon(WindowRef window, int iconId) override;
     WindowRef GetFocus() override;
     void NextDlgCtl(WindowRef dialog, WindowRef control) override;
     void SetDefId(WindowRef dialog, int id) override;
@@ -115,6 +129,9 @@ class HeadlessBackend final : public IUiBackend {
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
     void ForceForeground(WindowRef window) override;
+    std::uint32_t UserDefaultLocale() override;
+    std::uintptr_t CreateNamedMutex(const std::u16string& name, bool& alreadyExists) override;
+    void CloseNamedMutex(std::uintptr_t handle) override;
     std::vector<std::uint8_t> LoadRawResource(int type, int id) override;
 
   private:
@@ -167,6 +184,7 @@ class HeadlessBackend final : public IUiBackend {
     WindowRef focus_;
     WindowRef foreground_;
     int waitCursor_ = 0;
+    std::atomic<std::uint32_t> userLocale_{0x0409};
     bool commonControls_ = false;
 
     // Shared with posting threads.
@@ -235,6 +253,9 @@ class HeadlessUser {
     CharFormat DefaultCharFormat(WindowRef dialog, int controlId);
     int IconId(WindowRef dialog, int controlId);
     std::vector<std::pair<std::uint32_t, std::u16string>> SystemMenu(WindowRef dialog);
+    // Rectangle of a dialog on the screen, or of a control in its dialog.
+    Rect WindowRect(WindowRef dialog, int controlId = 0);
+    int WindowIcon(WindowRef dialog);
     WindowRef Active();
 
   private:

@@ -60,6 +60,28 @@ class IUiBackend {
     virtual bool IsVisible(WindowRef window) = 0;
     virtual void CenterWindow(WindowRef window, WindowRef over) = 0;
 
+    // Geometry: a window's rectangle on the screen, or in the client area
+    // of its parent (its dialog); moving it (in the same coordinates as the
+    // latter for child windows, screen ones for dialogs).
+    virtual Rect GetWindowRect(WindowRef window) = 0;
+    virtual Rect GetRectInParent(WindowRef window) = 0;
+    virtual void MoveWindow(WindowRef window, const Rect& rect) = 0;
+    // Moves without changing size or Z order.
+    virtual void SetPosition(WindowRef window, int x, int y) = 0;
+
+    // A new child control of `dialog` of the same class and style as
+    // `model`, with ID, place (in the dialog's client area) and text.
+    virtual WindowRef CreateControlLike(WindowRef dialog, WindowRef model, int id, const Rect& rect,
+                                        const std::u16string& text) = 0;
+
+    // The big (48 x 48) and small (16 x 16) window icons from icon resource
+    // `iconId`; the icon as a value for WM_QUERYDRAGICON; painting it in
+    // the middle of a minimised window (false when the window is not
+    // minimised and wants its normal painting).
+    virtual void SetWindowIcons(WindowRef window, int iconId) = 0;
+    virtual std::intptr_t IconValue(int iconId) = 0;
+    virtual bool PaintMinimizedIcon(WindowRef window, int iconId) = 0;
+
     // Focus and default button (WM_NEXTDLGCTL with a window, DM_SETDEFID).
     virtual WindowRef GetFocus() = 0;
     virtual void NextDlgCtl(WindowRef dialog, WindowRef control) = 0;
@@ -112,6 +134,14 @@ class IUiBackend {
 
     // Brings the window to the front even while another program is active.
     virtual void ForceForeground(WindowRef window) = 0;
+
+    // The user's default locale (the regional format setting).
+    virtual std::uint32_t UserDefaultLocale() = 0;
+
+    // A named mutex of the session: a handle (0 when it could not be made)
+    // and whether it existed already; Close releases and closes it.
+    virtual std::uintptr_t CreateNamedMutex(const std::u16string& name, bool& alreadyExists) = 0;
+    virtual void CloseNamedMutex(std::uintptr_t handle) = 0;
 
     // A raw resource of the executable (type 23 for the agreement texts);
     // empty when missing.

@@ -92,6 +92,14 @@ struct Rgb {
 
 // A logical font description, field for field the window system's LOGFONTW
 // (the face name holds at most 31 characters).
+// A rectangle in pixels (right and bottom exclusive).
+struct Rect {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    int Width() const { return right - left; }
+    int Height() const { return bottom - top; }
+    friend bool operator==(const Rect&, const Rect&) = default;
+};
+
 inline constexpr std::int32_t kFontWeightNormal = 400;
 
 struct FontSpec {

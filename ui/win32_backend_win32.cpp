@@ -187,10 +187,10 @@ class Win32Backend final : public IUiBackend {
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
         RECT area = work;
         if (ref != nullptr && IsWindowVisible(ref) && !IsIconic(ref)) {
-            GetWindowRect(ref, &area);
+            ::GetWindowRect(ref, &area);
         }
         RECT rc{};
-        GetWindowRect(h, &rc);
+        ::GetWindowRect(h, &rc);
         const int w = rc.right - rc.left;
         const int hgt = rc.bottom - rc.top;
         int x = (area.left + area.right - w) / 2;
@@ -198,6 +198,62 @@ class Win32Backend final : public IUiBackend {
         x = std::max<int>(work.left, std::min<int>(x, work.right - w));
         y = std::max<int>(work.top, std::min<int>(y, work.bottom - hgt));
         SetWindowPos(h, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+
+    Rect GetWindowRect(WindowRef window) override {
+        RECT rc{};
+        ::GetWindowRect(H(window), &rc);
+        return Rect{rc.left, rc.top, rc.right, rc.bottom};
+    }
+    Rect GetRectInParent(WindowRef window) override {
+        RECT rc{};
+        ::GetWindowRect(H(window), &rc);
+        MapWindowPoints(HWND_DESKTOP, GetParent(H(window)), reinterpret_cast<POINT*>(&rc), 2);
+        return Rect{rc.left, rc.top, rc.right, rc.bottom};
+    }
+    void MoveWindow(WindowRef window, const Rect& r) override {
+        ::MoveWindow(H(window), r.left, r.top, r.Width(), r.Height(), TRUE);
+    }
+    void SetPosition(WindowRef window, int x, int y) override {
+        SetWindowPos(H(window), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    }
+    WindowRef CreateControlLike(WindowRef dialog, WindowRef model, int id, const Rect& r,
+                                const std::u16string& text) override {
+        wchar_t cls[64] = {};
+        if (GetClassNameW(H(model), cls, 64) == 0) {
+            return {};
+        }
+        const auto style = static_cast<DWORD>(GetWindowLongW(H(model), GWL_STYLE));
+        return R(CreateWindowExW(0, cls, W(text), style, r.left, r.top, r.Width(), r.Height(),
+                                 H(dialog), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                 Instance(), nullptr));
+    }
+    void SetWindowIcons(WindowRef window, int iconId) override {
+        HANDLE big = LoadImageW(Instance(), MAKEINTRESOURCEW(iconId), IMAGE_ICON, 48, 48,
+                                LR_DEFAULTCOLOR | LR_SHARED);
+        HANDLE small = LoadImageW(Instance(), MAKEINTRESOURCEW(iconId), IMAGE_ICON, 16, 16,
+                                  LR_DEFAULTCOLOR | LR_SHARED);
+        SendMessageW(H(window), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+        SendMessageW(H(window), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    }
+    std::intptr_t IconValue(int iconId) override {
+        return reinterpret_cast<std::intptr_t>(LoadIconW(Instance(), MAKEINTRESOURCEW(iconId)));
+    }
+    bool PaintMinimizedIcon(WindowRef window, int iconId) override {
+        HWND h = H(window);
+        if (!IsIconic(h)) {
+            return false;
+        }
+        PAINTSTRUCT ps{};
+        HDC dc = BeginPaint(h, &ps);
+        SendMessageW(h, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+        RECT rc{};
+        GetClientRect(h, &rc);
+        const int x = (rc.right - rc.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+        const int y = (rc.bottom - rc.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+        DrawIcon(dc, x, y, LoadIconW(Instance(), MAKEINTRESOURCEW(iconId)));
+        EndPaint(h, &ps);
+        return true;
     }
 
     WindowRef GetFocus() override { return R(::GetFocus()); }
@@ -403,6 +459,19 @@ class Win32Backend final : public IUiBackend {
         SystemParametersInfoW(SPI_SETFOREGROUNDLOCKTIMEOUT, 0,
                               reinterpret_cast<PVOID>(static_cast<std::uintptr_t>(timeout)), 0);
         AttachThreadInput(ownThread, foregroundThread, FALSE);
+    }
+
+    std::uint32_t UserDefaultLocale() override { return GetUserDefaultLCID(); }
+
+    std::uintptr_t CreateNamedMutex(const std::u16string& name, bool& alreadyExists) override {
+        HANDLE m = CreateMutexW(nullptr, FALSE, W(name));
+        alreadyExists = m != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+        return reinterpret_cast<std::uintptr_t>(m);
+    }
+    void CloseNamedMutex(std::uintptr_t handle) override {
+        HANDLE m = reinterpret_cast<HANDLE>(handle);
+        ReleaseMutex(m);
+        CloseHandle(m);
     }
 
     std::vector<std::uint8_t> LoadRawResource(int type, int id) override {

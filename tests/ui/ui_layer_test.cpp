@@ -422,3 +422,133 @@ TEST_F(LayerTest, OperationsOnMissingWindowsAreHarmless) {
 
 }  // namespace
 }  // namespace talvo
+
+namespace talvo {
+namespace {
+
+// A dialog whose system-command handler takes one command itself and
+// leaves the others to the default handling.
+class SysMenuDlg : public TestDlg {
+  public:
+    int aboutChosen = 0;
+    std::intptr_t OnSysCommand(std::uintptr_t command, std::intptr_t) {
+        if ((command & 0xFFF0) == 0x10) {
+            ++aboutChosen;
+        } else {
+            UseDefault();
+        }
+        return 0;
+    }
+
+  protected:
+    bool OnInitDialog() override {
+        EXPECT_TRUE(AppendSystemMenuSeparator());
+        EXPECT_TRUE(AppendSystemMenuItem(0x10, u"&About"));
+        return true;
+    }
+
+  protected:
+    const MessageMap* GetMessageMap() const override {
+        static const MessageMapEntry entries[] = {
+            OnMessage<SysMenuDlg, &SysMenuDlg::OnSysCommand>(msg::kSysCommand),
+        };
+        static const MessageMap map{TestDlg::GetMessageMap(), entries};
+        return &map;
+    }
+};
+
+TEST_F(LayerTest, AHandlerCanLeaveAMessageToTheDefaultHandling) {
+    SysMenuDlg dlg;
+    auto result = ui.Async([&] { return dlg.DoModal(); });
+    const WindowRef d = user.WaitForDialog(kIddTest);
+    ASSERT_TRUE(backend.WaitIdle());
+    const auto menu = user.SystemMenu(d);
+    ASSERT_EQ(menu.size(), 2u);
+    EXPECT_EQ(menu[0].first, 0u) << "separator";
+    EXPECT_EQ(menu[1], (std::pair<std::uint32_t, std::u16string>{0x10, u"&About"}));
+    ASSERT_TRUE(user.ChooseSystemMenu(d, 0x10));
+    EXPECT_EQ(ui.Call([&] { return dlg.aboutChosen; }), 1);
+    EXPECT_FALSE(Ready(result, 20ms)) << "the handler took the about command";
+    ASSERT_TRUE(user.CloseCommand());  // left to the default: close means cancel
+    ASSERT_TRUE(Ready(result));
+    EXPECT_EQ(result.get(), kIdCancel);
+}
+
+TEST_F(LayerTest, ControlsMadeLikeATemplateControlTakeItsStyleAndTheirOwnPlace) {
+    TestDlg dlg;
+    ASSERT_TRUE(ui.Call([&] { return dlg.Create(); }));
+    const WindowRef d = user.FindDialog(kIddTest);
+    const Rect model = user.WindowRect(d, kIdcLabel);
+    EXPECT_EQ(model, (Rect{20, 120, 120, 136})) << "two pixels per dialog unit";
+    ui.Call([&] {
+        const Control label = dlg.Item(kIdcLabel);
+        label.Show(false);
+        Rect r = label.RectInParent();
+        r.left += 110;
+        r.right += 110;
+        const Control made = dlg.CreateControlLike(label, 1099, r, u"made");
+        ASSERT_TRUE(made);
+        EXPECT_EQ(dlg.Item(1099), made);
+        EXPECT_FALSE(made.IsVisible()) << "the model is hidden now";
+        EXPECT_FALSE(made.GetFont()) << "a new window has no dialog font yet";
+        made.SetFont(label.GetFont());
+    });
+    EXPECT_EQ(user.Text(d, 1099), u"made");
+    EXPECT_EQ(user.WindowRect(d, 1099), (Rect{130, 120, 230, 136}));
+    ui.Call([&] { dlg.Item(1099).Destroy(); });
+    EXPECT_FALSE(user.Exists(d, 1099));
+}
+
+TEST_F(LayerTest, DialogsCentreOverTheirOwnerAndMoveWithoutResizing) {
+    TestDlg owner;
+    TestDlg child(kIddPlain, &owner);
+    ui.Call([&] {
+        ASSERT_TRUE(owner.Create());
+        owner.ShowWindow(true);
+        owner.CenterWindow();
+        ASSERT_TRUE(child.Create());
+        child.CenterWindow(&owner);
+    });
+    const Rect o = ui.Call([&] { return owner.WindowRect(); });
+    EXPECT_EQ(o, (Rect{312, 304, 712, 464})) << "centred on the screen";
+    const Rect c = ui.Call([&] { return child.WindowRect(); });
+    EXPECT_EQ((c.left + c.right) / 2, (o.left + o.right) / 2);
+    EXPECT_EQ((c.top + c.bottom) / 2, (o.top + o.bottom) / 2);
+    ui.Call([&] { child.SetPosition(c.left, o.top); });
+    const Rect moved = ui.Call([&] { return child.WindowRect(); });
+    EXPECT_EQ(moved, (Rect{c.left, o.top, c.left + c.Width(), o.top + c.Height()}));
+    ui.Call([&] {
+        owner.SetIcons(128);
+        child.DestroyWindow();
+        owner.DestroyWindow();
+    });
+}
+
+TEST_F(LayerTest, NamedMutexTellsASecondHolderThatItExists) {
+    const std::u16string name = u"TALVO-LAYER-TEST-MUTEX";
+    ui.Call([&] {
+        NamedMutex first;
+        EXPECT_EQ(first.Create(name), NamedMutex::Result::Created);
+        {
+            NamedMutex second;
+            EXPECT_EQ(second.Create(name), NamedMutex::Result::AlreadyExists);
+            EXPECT_TRUE(second.IsHeld());
+        }
+        NamedMutex third;
+        EXPECT_EQ(third.Create(name), NamedMutex::Result::AlreadyExists)
+            << "the first holder still has it";
+        first.Close();
+        third.Close();
+        NamedMutex again;
+        EXPECT_EQ(again.Create(name), NamedMutex::Result::Created) << "gone with its last handle";
+    });
+}
+
+TEST_F(LayerTest, UserLocaleComesFromTheBackend) {
+    EXPECT_EQ(ui.Call([] { return UserDefaultLocale(); }), 0x0409u);
+    backend.SetUserLocale(0x0411);
+    EXPECT_EQ(ui.Call([] { return UserDefaultLocale(); }), 0x0411u);
+}
+
+}  // namespace
+}  // namespace talvo

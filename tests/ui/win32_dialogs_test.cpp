@@ -350,3 +350,45 @@ TEST_F(Win32Dialogs, MessageBoxIsRetitledAndRelabelledByItsHook) {
 
 }  // namespace
 }  // namespace talvo
+
+namespace talvo {
+namespace {
+
+TEST(Win32Platform, NamedMutexAndUserLocale) {
+    const std::u16string name = u"TALVO-UI-WIN32-TEST-MUTEX";
+    NamedMutex first;
+    ASSERT_EQ(first.Create(name), NamedMutex::Result::Created);
+    NamedMutex second;
+    EXPECT_EQ(second.Create(name), NamedMutex::Result::AlreadyExists);
+    second.Close();
+    first.Close();
+    NamedMutex again;
+    EXPECT_EQ(again.Create(name), NamedMutex::Result::Created);
+    EXPECT_EQ(UserDefaultLocale(), GetUserDefaultLCID());
+}
+
+TEST_F(Win32Dialogs, ControlsMadeLikeATemplateControlAreRealChildWindows) {
+    CFirmUpProgressDlg dlg(nullptr, app);
+    ASSERT_TRUE(dlg.Create());
+    HWND h = reinterpret_cast<HWND>(dlg.Window().value);
+    const Control model = dlg.Item(kIdcWarning);
+    Rect r = model.RectInParent();
+    EXPECT_GT(r.Width(), 0);
+    r.top += 30;
+    r.bottom += 30;
+    const Control made = dlg.CreateControlLike(model, 1099, r, u"made");
+    ASSERT_TRUE(made);
+    HWND child = GetDlgItem(h, 1099);
+    ASSERT_NE(child, nullptr);
+    wchar_t cls[32] = {};
+    GetClassNameW(child, cls, 32);
+    EXPECT_EQ(lstrcmpiW(cls, L"Static"), 0);
+    EXPECT_EQ(GetWindowLongW(child, GWL_STYLE),
+              GetWindowLongW(GetDlgItem(h, kIdcWarning), GWL_STYLE));
+    EXPECT_EQ(made.RectInParent(), r);
+    EXPECT_EQ(TextOf(child), u"made");
+    dlg.DestroyWindow();
+}
+
+}  // namespace
+}  // namespace talvo
