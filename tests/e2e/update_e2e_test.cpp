@@ -54,6 +54,8 @@ TEST(UpdateE2E, NormalModeDeviceGetsTheShippedPackageAndReportsItsNewVersion) {
     ASSERT_TRUE(s.PumpUntil([&] { return s.DeviceReady() && s.mode == kDeviceModeNormal; }, 60000));
     EXPECT_EQ(s.deviceVersion[1], u"1.07");
     EXPECT_EQ(s.deviceVersion[2], u"1.07");
+    // Now up to date: the rule says no update is needed.
+    EXPECT_FALSE(s.UpdateNeeded(Shipped()));
     EXPECT_EQ(rig.talvo->Version(1), "1.07");
     EXPECT_EQ(rig.talvo->Version(3), "1.07");
 }
