@@ -188,6 +188,7 @@ TEST_F(LayerTest, TwoPostingThreadsLoseNothing) {
     const auto seq = ui.Call([&] { return dlg.sequence; });
     EXPECT_EQ(std::count(seq.begin(), seq.end(), 1u), 500);
     EXPECT_EQ(std::count(seq.begin(), seq.end(), 2u), 500);
+    ui.Call([&] { dlg.DestroyWindow(); });  // windows go on the UI thread
 }
 
 TEST_F(LayerTest, TimersTickUntilKilledAndDieWithTheirWindow) {
@@ -211,6 +212,7 @@ TEST_F(LayerTest, TimersTickUntilKilledAndDieWithTheirWindow) {
     const int fresh = ui.Call([&] { return dlg.timerTicks; });
     std::this_thread::sleep_for(80ms);
     EXPECT_EQ(ui.Call([&] { return dlg.timerTicks; }), fresh);
+    ui.Call([&] { dlg.DestroyWindow(); });  // windows go on the UI thread
 }
 
 TEST_F(LayerTest, MessageBoxShowsWhatItsHookSetAndReturnsTheAnswer) {
@@ -248,6 +250,7 @@ TEST_F(LayerTest, MessageBoxShowsWhatItsHookSetAndReturnsTheAnswer) {
     EXPECT_EQ(answer.get(), kIdCancel);
     EXPECT_TRUE(user.Enabled(d));
     EXPECT_FALSE(user.OpenBox());
+    ui.Call([&] { dlg.DestroyWindow(); });  // windows go on the UI thread
 }
 
 TEST_F(LayerTest, MessageBoxClosedByTheUserOrByAPostedCloseAnswersLikeCancel) {
@@ -356,6 +359,7 @@ TEST_F(LayerTest, AutoRadioButtonsCheckOnlyWithinTheirGroup) {
     ui.Call([&] { dlg.Item(kIdcRadioB).Enable(false); });
     EXPECT_FALSE(user.Click(d, kIdcRadioB));
     EXPECT_FALSE(user.Click(d, kIdcLabel)) << "a static takes no clicks";
+    ui.Call([&] { dlg.DestroyWindow(); });  // windows go on the UI thread
 }
 
 TEST_F(LayerTest, QuitCodeEndsNestedLoopsOnceTheQueueIsEmpty) {
@@ -418,6 +422,7 @@ TEST_F(LayerTest, OperationsOnMissingWindowsAreHarmless) {
     });
     TestDlg unknown(4711);
     EXPECT_EQ(ui.Call([&] { return unknown.DoModal(); }), -1) << "no such template";
+    ui.Call([&] { dlg.DestroyWindow(); });  // windows go on the UI thread
 }
 
 }  // namespace
@@ -497,6 +502,7 @@ TEST_F(LayerTest, ControlsMadeLikeATemplateControlTakeItsStyleAndTheirOwnPlace) 
     EXPECT_EQ(user.WindowRect(d, 1099), (Rect{130, 120, 230, 136}));
     ui.Call([&] { dlg.Item(1099).Destroy(); });
     EXPECT_FALSE(user.Exists(d, 1099));
+    ui.Call([&] { dlg.DestroyWindow(); });  // windows go on the UI thread
 }
 
 TEST_F(LayerTest, DialogsCentreOverTheirOwnerAndMoveWithoutResizing) {
