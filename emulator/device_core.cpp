@@ -418,12 +418,12 @@ void DeviceCore::Carry(const LinkInfo& link, const std::uint8_t* message, std::s
         case Behaviour::kModeChange:
             if (value == 0) {
                 if (link.mode == TalvoMode::kNormal) {
-                    Restart(TalvoMode::kUpdate, config_.timing.toUpdateDelayMs, after,
+                    Restart(link, TalvoMode::kUpdate, config_.timing.toUpdateDelayMs, after,
                             "restarts into update mode", true);
                 }
             } else if (value == 1) {
                 if (link.mode == TalvoMode::kUpdate) {
-                    Restart(TalvoMode::kNormal, config_.timing.toNormalDelayMs, after,
+                    Restart(link, TalvoMode::kNormal, config_.timing.toNormalDelayMs, after,
                             "restarts into normal mode", true);
                 }
             } else {
@@ -680,7 +680,7 @@ void DeviceCore::CarryUpdateGroup(const LinkInfo& link, const std::uint8_t* p, s
             if (typeCode == kTypeCodeUpdater) {
                 verdictPending_ = true;
                 verdict_ = static_cast<std::uint8_t>(config_.modeFaults.fwupVerdict);
-                Restart(TalvoMode::kUpdate, config_.timing.fwupRestartDelayMs, after,
+                Restart(link, TalvoMode::kUpdate, config_.timing.fwupRestartDelayMs, after,
                         "restarts after taking the updater image", false);
             }
             return;
@@ -691,12 +691,12 @@ void DeviceCore::CarryUpdateGroup(const LinkInfo& link, const std::uint8_t* p, s
     }
 }
 
-void DeviceCore::Restart(TalvoMode target, std::uint32_t awayMs, DeviceSteps& after,
-                         const char* why, bool requested) {
+void DeviceCore::Restart(const LinkInfo& link, TalvoMode target, std::uint32_t awayMs,
+                         DeviceSteps& after, const char* why, bool requested) {
     ModeFaults& mf = config_.modeFaults;
     if (requested && mf.refuseRestarts > 0) {
         --mf.refuseRestarts;
-        trace_.Line(WireTrace::Direction::kNote, "", "* fault: restart refused");
+        Note(link, "fault: restart refused");
         return;
     }
     DeviceStep wait;
@@ -709,15 +709,14 @@ void DeviceCore::Restart(TalvoMode target, std::uint32_t awayMs, DeviceSteps& af
     after.push_back(leave);
     if (mf.vanishOnRestart > 0) {
         --mf.vanishOnRestart;
-        trace_.Line(WireTrace::Direction::kNote, "",
-                    "* fault: does not come back from the restart");
+        Note(link, "fault: does not come back from the restart");
         return;
     }
     TalvoMode mode = target;
     if (mf.wrongModeReturns > 0) {
         --mf.wrongModeReturns;
         mode = target == TalvoMode::kUpdate ? TalvoMode::kNormal : TalvoMode::kUpdate;
-        trace_.Line(WireTrace::Direction::kNote, "", "* fault: comes back in the wrong mode");
+        Note(link, "fault: comes back in the wrong mode");
     }
     DeviceStep away;
     away.type = DeviceStep::Type::kWait;

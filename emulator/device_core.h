@@ -161,8 +161,8 @@ class DeviceCore {
                Answer& answer, DeviceSteps& before, DeviceSteps& after);
     void CarryUpdateGroup(const LinkInfo& link, const std::uint8_t* payload, std::size_t length,
                           Answer& answer, DeviceSteps& before, DeviceSteps& after);
-    void Restart(TalvoMode target, std::uint32_t awayMs, DeviceSteps& after, const char* why,
-                 bool requested);
+    void Restart(const LinkInfo& link, TalvoMode target, std::uint32_t awayMs, DeviceSteps& after,
+                 const char* why, bool requested);
     Fault* MatchFault(FaultKind kind, std::uint8_t group, std::uint8_t command, std::uint8_t value,
                       int piece);
     int PieceOf(std::uint8_t group, std::uint8_t command, const std::uint8_t* payload,
