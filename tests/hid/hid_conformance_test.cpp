@@ -6,6 +6,7 @@
 #include <future>
 #include <thread>
 
+#include "device/clock.h"
 #include "hid/hid_device.h"
 #include "hid/talvo_ids.h"
 #include "tests/hid/hid_test_backend.h"
@@ -333,6 +334,22 @@ TEST_F(HidConformance, TimedOutReadLosesNothingAndReadsNothingTwice) {
     ASSERT_EQ(device.ReadReport(buffer, 2000), 1);
     EXPECT_EQ(std::vector<std::uint8_t>(buffer, buffer + 16), second);
     EXPECT_EQ(device.ReadReport(buffer, 20), 0);
+}
+
+TEST_F(HidConformance, TimeLimitsFollowTheDeviceClock) {
+    backend->Add(Talvo(kNormalReportLength));
+    int id = backend->Add(Talvo(kNormalReportLength));
+    CHidDevice device(backend->Platform());
+    ASSERT_NE(OpenTalvo(device, kNormalReportLength, 1), nullptr);
+    ScaledClock fast(1000.0);
+    ScopedClock scope(fast);
+    // 20 s of device time pass in about 20 ms.
+    const auto start = std::chrono::steady_clock::now();
+    std::uint8_t buffer[16];
+    EXPECT_EQ(device.ReadReport(buffer, 20000), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    ASSERT_TRUE(backend->SendInput(id, Pattern(16, 0)));
+    EXPECT_EQ(device.ReadReport(buffer, 20000), 1);
 }
 
 TEST_F(HidConformance, ReaderAndWriterThreadsShareOneDevice) {
