@@ -558,3 +558,25 @@ TEST_F(LayerTest, UserLocaleComesFromTheBackend) {
 
 }  // namespace
 }  // namespace talvo
+
+namespace talvo {
+namespace {
+
+TEST(LayerTimers, ASpeedupRunsLongTimersFast) {
+    HeadlessBackend backend(TestTemplate, {});
+    backend.SetTimerSpeedup(100.0);
+    UiThread ui(backend);
+    testing::UiObject<TestDlg> dlg(ui);
+    ASSERT_TRUE(ui.Call([&] { return dlg->Create() && dlg->SetTimer(1, 1000); }));
+    const auto start = std::chrono::steady_clock::now();
+    while (ui.Call([&] { return dlg->timerTicks; }) < 3 &&
+           std::chrono::steady_clock::now() - start < 5s) {
+        std::this_thread::sleep_for(5ms);
+    }
+    // Three 1 s ticks in well under their nominal 3 s.
+    EXPECT_GE(ui.Call([&] { return dlg->timerTicks; }), 3);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms);
+}
+
+}  // namespace
+}  // namespace talvo

@@ -273,26 +273,35 @@ TEST_F(Win32Dialogs, AgreementEnterRightAwayDeclines) {
     user.join();
 }
 
-TEST_F(Win32Dialogs, JapaneseAgreementRendersItsTexts) {
-    app.languageIndex = 1;
-    CLicenseDlg dlg(nullptr, app);
-    AgreementRun run;
-    std::thread user([&] {
-        HWND h = WaitForWindow(std::u16string(FindString(10506)));
-        if (h == nullptr) {
-            run.Fail("no Japanese agreement window");
-            return;
-        }
-        if (ItemText(h, kIdcAccept) != FindString(10602) ||
-            ItemText(h, IDCANCEL) != FindString(10601)) {
-            run.Fail("Japanese button texts");
-        }
-        Screenshot("agreement-ja", false);
-        PressKey(h, VK_ESCAPE);
-    });
-    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
-    user.join();
-    EXPECT_TRUE(run.ok) << run.failure;
+TEST_F(Win32Dialogs, JapaneseAndChineseAgreementsShowTheirTexts) {
+    struct Case {
+        LanguageIndex language;
+        int offset;
+        const char* shot;
+    };
+    for (const Case c : {Case{1, 10000, "agreement-ja"}, Case{2, 20000, "agreement-zh"}}) {
+        app.languageIndex = c.language;
+        CLicenseDlg dlg(nullptr, app);
+        AgreementRun run;
+        std::thread user([&] {
+            HWND h = WaitForWindow(std::u16string(FindString(c.offset + kIdsAgreementCaption)));
+            if (h == nullptr) {
+                run.Fail("no agreement window in the language");
+                return;
+            }
+            if (ItemText(h, kIdcAccept) != FindString(c.offset + kIdsAccept) ||
+                ItemText(h, kIdcDecline) != FindString(c.offset + kIdsDecline) ||
+                ItemText(h, IDOK) != FindString(c.offset + kIdsOk) ||
+                ItemText(h, IDCANCEL) != FindString(c.offset + kIdsCancel)) {
+                run.Fail("button texts");
+            }
+            Screenshot(c.shot, false);
+            PressKey(h, VK_ESCAPE);
+        });
+        EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+        user.join();
+        EXPECT_TRUE(run.ok) << c.shot << ": " << run.failure;
+    }
 }
 
 TEST_F(Win32Dialogs, AboutBoxShowsTheVersionBlockOfTheExecutable) {
