@@ -1,0 +1,23 @@
+# Converts the screenshots of a GUI run (24-bit BMPs) to PNG next to them,
+# when ImageMagick's convert is installed; the BMPs stay either way.
+#   cmake -DDIR=<screenshot dir> -P bmp-to-png.cmake
+if(NOT DIR OR NOT IS_DIRECTORY "${DIR}")
+  message(STATUS "bmp-to-png: no screenshots in '${DIR}'")
+  return()
+endif()
+find_program(CONVERT convert)
+if(NOT CONVERT)
+  message(STATUS "bmp-to-png: ImageMagick's convert not found; the screenshots stay BMP")
+  return()
+endif()
+file(GLOB shots "${DIR}/*.bmp")
+set(count 0)
+foreach(bmp ${shots})
+  string(REGEX REPLACE "\\.bmp$" ".png" png "${bmp}")
+  execute_process(COMMAND ${CONVERT} "${bmp}" "${png}" RESULT_VARIABLE rc ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "bmp-to-png: ${bmp}: ${err}")
+  endif()
+  math(EXPR count "${count} + 1")
+endforeach()
+message(STATUS "bmp-to-png: ${count} screenshots converted in ${DIR}")

@@ -1,0 +1,168 @@
+#!/bin/sh
+# The desktop the GUI tests run on: a virtual X display and a fresh Wine
+# prefix with CJK fonts, shared by every test of one CTest run.
+#
+#   gui-session.sh start <dir>          start Xvfb on a free display, make the prefix
+#   gui-session.sh run <dir> <exe> ...  run a Windows executable on that desktop
+#   gui-session.sh stop <dir>           stop Wine and Xvfb, remove the prefix
+#
+# CTest runs start and stop as the set-up and clean-up of the fixture
+# "talvo_gui_session"; tests/gui/CMakeLists.txt wires the tests to it.
+# <dir> holds session.env (display, prefix, Xvfb's process ID), the logs
+# and the prefix itself. The executables write their screenshots to
+# <dir>/../screenshots, passed to them as TALVO_GUI_SHOT_DIR.
+set -u
+
+die() {
+    echo "gui-session: $*" >&2
+    exit 1
+}
+
+[ $# -ge 2 ] || die "usage: gui-session.sh start|run|stop <dir> [exe args...]"
+action=$1
+dir=$2
+shift 2
+here=$(cd "$(dirname "$0")" && pwd)
+winerun="$here/../../scripts/wine-run"
+
+# Windows path of a Unix path: Wine maps the Unix root to drive Z:.
+winpath() {
+    printf 'Z:%s' "$1" | tr '/' '\\'
+}
+
+start() {
+    command -v Xvfb >/dev/null 2>&1 ||
+        die "Xvfb not found: the GUI tests need a virtual X display (Debian package xvfb)"
+    command -v wine >/dev/null 2>&1 || die "wine not found"
+    mkdir -p "$dir"
+    dir=$(cd "$dir" && pwd)
+    # A session left over from an interrupted run goes first.
+    [ -f "$dir/session.env" ] && stop_session
+    rm -rf "$dir/prefix" "$dir/session.env"
+
+    # A free display number: no lock file and no socket.
+    n=70
+    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do
+        n=$((n + 1))
+        [ $n -lt 400 ] || die "no free X display number between 70 and 400"
+    done
+    # Detached from CTest's output pipes, so CTest does not wait for it.
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >"$dir/xvfb.log" 2>&1 &
+    xvfb=$!
+    i=0
+    until DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; do
+        i=$((i + 1))
+        if [ $i -gt 100 ] || ! kill -0 "$xvfb" 2>/dev/null; then
+            kill "$xvfb" 2>/dev/null
+            cat "$dir/xvfb.log" >&2
+            die "Xvfb did not start on display :$n"
+        fi
+        sleep 0.1
+    done
+
+    WINEPREFIX="$dir/prefix"
+    DISPLAY=":$n"
+    export WINEPREFIX DISPLAY WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    {
+        echo "DISPLAY=:$n"
+        echo "WINEPREFIX=$WINEPREFIX"
+        echo "XVFB_PID=$xvfb"
+    } >"$dir/session.env"
+
+    # One persistent wine server for the whole session, its output away from
+    # CTest's pipes; every later wine process of the session connects to it.
+    wineserver -p </dev/null >"$dir/wineserver.log" 2>&1
+    wineboot -i </dev/null >"$dir/wineboot.log" 2>&1 || die "wineboot failed (see $dir/wineboot.log)"
+
+    # A virtual desktop: Wine draws the window frames itself and keeps the
+    # focus and the foreground window without a window manager.
+    reg() { wine reg add "$@" /f </dev/null >>"$dir/wineboot.log" 2>&1 || die "wine reg add $1 /v $3 failed"; }
+    reg 'HKCU\Software\Wine\Explorer' /v Desktop /d Default
+    reg 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024
+
+    # CJK glyphs: the dialog and message-box faces fall back to Noto Sans CJK
+    # for characters they lack, and the faces Japanese and Chinese programs
+    # name are replaced by it outright.
+    link='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
+    cjk='NotoSansCJK-Regular.ttc,Noto Sans CJK JP\0NotoSansCJK-Regular.ttc,Noto Sans CJK SC'
+    for face in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "Microsoft Sans Serif" "MS Sans Serif" \
+        "Segoe UI" "Arial"; do
+        reg "$link" /v "$face" /t REG_MULTI_SZ /d "$cjk"
+    done
+    repl='HKCU\Software\Wine\Fonts\Replacements'
+    for face in "MS UI Gothic" "MS Gothic" "MS PGothic" "Meiryo" "Yu Gothic UI"; do
+        reg "$repl" /v "$face" /d "Noto Sans CJK JP"
+    done
+    for face in "SimSun" "NSimSun" "Microsoft YaHei" "Microsoft YaHei UI" "SimHei"; do
+        reg "$repl" /v "$face" /d "Noto Sans CJK SC"
+    done
+    # The caption buttons are drawn with Wine's Marlett, which this Wine
+    # build does not find on its own (the close box would show an "r").
+    for f in /usr/share/wine/fonts/marlett.ttf /usr/lib/wine/fonts/marlett.ttf; do
+        if [ -f "$f" ]; then
+            cp "$f" "$WINEPREFIX/drive_c/windows/Fonts/" && break
+        fi
+    done
+    # Start the session afresh, so the first program opens the virtual desktop
+    # with these settings in place.
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    wineserver -p </dev/null >>"$dir/wineserver.log" 2>&1
+    echo "gui-session: display :$n, prefix $WINEPREFIX"
+}
+
+load() {
+    [ -f "$dir/session.env" ] ||
+        die "no GUI session in $dir: the fixture talvo_gui_session did not start (run the test through CTest)"
+    # shellcheck disable=SC1091
+    . "$dir/session.env"
+    kill -0 "$XVFB_PID" 2>/dev/null || die "the session's Xvfb (process $XVFB_PID) is gone"
+    export DISPLAY WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+run() {
+    [ $# -ge 1 ] || die "run: no executable"
+    load
+    shots="$(cd "$dir/.." && pwd)/screenshots"
+    mkdir -p "$shots"
+    TALVO_GUI_SHOT_DIR=$(winpath "$shots")
+    export TALVO_GUI_SHOT_DIR
+    # The output goes through a file: the first Windows program of the
+    # session starts Wine's desktop process, which inherits the program's
+    # standard handles and lives until the session stops, so CTest would
+    # wait for those pipes until its time-out.
+    log="$dir/run-$$.log"
+    "$winerun" "$@" </dev/null >"$log" 2>&1
+    rc=$?
+    cat "$log"
+    rm -f "$log"
+    return $rc
+}
+
+stop_session() {
+    if [ -f "$dir/session.env" ]; then
+        # shellcheck disable=SC1091
+        . "$dir/session.env"
+        WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1
+        WINEPREFIX=$WINEPREFIX wineserver -w >/dev/null 2>&1
+        # Only our own Xvfb: the ID could have been reused since an interrupted run.
+        if [ "$(cat "/proc/$XVFB_PID/comm" 2>/dev/null)" = Xvfb ]; then
+            kill "$XVFB_PID" 2>/dev/null
+        fi
+        rm -f "$dir/session.env"
+    fi
+    rm -rf "$dir/prefix"
+}
+
+case "$action" in
+start) start ;;
+run)
+    run "$@"
+    exit $?
+    ;;
+stop)
+    dir=$(cd "$dir" 2>/dev/null && pwd) || exit 0
+    stop_session
+    ;;
+*) die "unknown action '$action'" ;;
+esac
