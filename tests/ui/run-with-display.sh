@@ -22,12 +22,27 @@ fi
 WINEPREFIX="$(cd "$shots/.." && pwd)/wineprefix"
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
+# A free display number; another run may take the same one at the same
+# moment, in which case this Xvfb dies and the next number is tried.
 n=91
-while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-i=0
-while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+xvfb=
+while [ $n -lt 140 ]; do
+  if [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; then n=$((n + 1)); continue; fi
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+  xvfb=$!
+  i=0
+  while [ ! -e "/tmp/.X11-unix/X$n" ] && kill -0 "$xvfb" 2>/dev/null && [ $i -lt 100 ]; do
+    sleep 0.1; i=$((i + 1))
+  done
+  if kill -0 "$xvfb" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then break; fi
+  kill "$xvfb" 2>/dev/null
+  xvfb=
+  n=$((n + 1))
+done
+if [ -z "$xvfb" ]; then
+  echo "run-with-display: no virtual display could be started" >&2
+  TALVO_NO_DISPLAY=1 exec "$winerun" "$@"
+fi
 export DISPLAY=":$n"
 
 if [ ! -f "$WINEPREFIX/.talvo-ui-ready" ]; then
