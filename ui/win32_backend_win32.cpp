@@ -1,15 +1,7 @@
 // The Win32 backend: real windows from the dialog templates compiled into
 // the executable, driven by one dialog procedure that hands every message to
 // the C++ dialog object.
-#include <windows.h>
-#include <commctrl.h>
-#include <richedit.h>
-
-// Keep the window system's A/W macros away from the layer's own names.
-#undef CreateFont
-#undef MessageBox
-#undef PostMessage
-#undef SendMessage
+#include "ui/win32_headers.h"
 
 #include <set>
 

@@ -2,13 +2,7 @@
 // checked through the window system's own calls, with a screenshot each.
 // A helper thread plays the user while the dialog runs modally on the test
 // thread, as a person would with the mouse and the keyboard.
-#include <windows.h>
-#include <commctrl.h>
-
-#undef CreateFont
-#undef MessageBox
-#undef PostMessage
-#undef SendMessage
+#include "ui/win32_headers.h"
 
 #include <gtest/gtest.h>
 
@@ -397,6 +391,21 @@ TEST_F(Win32Dialogs, ControlsMadeLikeATemplateControlAreRealChildWindows) {
     EXPECT_EQ(made.RectInParent(), r);
     EXPECT_EQ(TextOf(child), u"made");
     dlg.DestroyWindow();
+}
+
+}  // namespace
+}  // namespace talvo
+
+namespace talvo {
+namespace {
+
+TEST(Win32Platform, StartUpRegistersTheProgressAndRichEditClasses) {
+    UiPlatform::Backend().InitCommonControls();
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    EXPECT_NE(GetClassInfoExW(nullptr, L"RichEdit20W", &wc), 0);
+    EXPECT_NE(GetClassInfoExW(nullptr, PROGRESS_CLASSW, &wc), 0);
+    EXPECT_NE(GetModuleHandleW(L"riched32.dll"), nullptr);
 }
 
 }  // namespace
