@@ -3,6 +3,7 @@
 // that no transfer is left pending when its block or handle goes.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <future>
 #include <thread>
 
@@ -192,6 +193,10 @@ TEST_F(Win32Hid, CloseCancelsAndAwaitsAPendingRead) {
         device.AbortRead();
         ASSERT_EQ(reader.wait_for(5s), std::future_status::ready);
         EXPECT_EQ(reader.get(), 0);
+        // No second transfer is started on the block while the first is pending.
+        std::uint8_t buffer[16];
+        EXPECT_EQ(device.ReadReport(buffer, 0), 0);
+        EXPECT_EQ(device.ReadReport(buffer, -1), 0);
         const int before = stack.Count("CancelIoEx");
         device.Close();
         EXPECT_EQ(stack.Count("CancelIoEx"), before + 1);
