@@ -257,11 +257,13 @@ int Run(const Options& options) {
             console.Text(4006);
             return kExitInternal;
         }
+        HoldInterrupts(true);
         console.Progress(0);
         // The updater always ends by itself; its longest waits add up to
         // well under an hour even against a stalled device.
         session.PumpUntil([&] { return session.GetState() == CUpdateSession::State::kEnded; },
                           0xFFFFFFFEu);
+        HoldInterrupts(false);
         console.EndBar();
         if (session.Succeeded()) {
             console.Text(4005);

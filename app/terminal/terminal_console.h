@@ -12,4 +12,9 @@ bool IsTerminal(int stream);
 // The user's locale identifier (from the locale environment on Linux).
 std::uint32_t UserLcid();
 
+// While held, an interrupt from the keyboard (Ctrl+C) does not end the
+// program; it only prints a note that the update must run to its end. An
+// update cut short can leave the device without working firmware.
+void HoldInterrupts(bool hold);
+
 }  // namespace talvo::terminal

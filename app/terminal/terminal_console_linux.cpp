@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -6,6 +7,16 @@
 #include "app/terminal/terminal_options.h"
 
 namespace talvo::terminal {
+
+namespace {
+
+void NoteInterrupt(int) {
+    static const char note[] = "\nThe update is running and cannot be stopped; please wait.\n";
+    const ssize_t written = write(STDERR_FILENO, note, sizeof note - 1);
+    (void)written;
+}
+
+}  // namespace
 
 void PrepareConsole() {}
 
@@ -16,6 +27,15 @@ bool IsTerminal(int stream) {
 std::uint32_t UserLcid() {
     return LcidFromLocaleName(LocaleNameFromEnvironment(
         std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")));
+}
+
+void HoldInterrupts(bool hold) {
+    struct sigaction action {};
+    action.sa_handler = hold ? &NoteInterrupt : SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 }  // namespace talvo::terminal
