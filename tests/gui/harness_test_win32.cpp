@@ -192,7 +192,7 @@ TEST_F(DemoTest, AMessageBoxIsReadAndAnswered) {
     EXPECT_EQ(box.window.focus().id(), IDCANCEL);
     EXPECT_EQ(box.window.owner().handle(), dialog_.handle());
     // While the box is open the dialog under it is disabled.
-    EXPECT_FALSE(dialog_.enabled());
+    EXPECT_TRUE(WaitUntil([&] { return !dialog_.enabled(); }, kStateTimeout));
     box.window.settle();
     Screenshot(L"demo-ask-en");
 
@@ -338,6 +338,27 @@ TEST(Driver, WaitsAreBoundedAndAProgramLeftRunningIsKilled) {
     EXPECT_FALSE(p.waitForExitOrKill(Millis{300}).has_value());
     EXPECT_LT(GetTickCount64() - t0, 15000u);  // generous: three sub-second waits
     EXPECT_FALSE(p.running());
+}
+
+TEST_F(DemoTest, AHungProgramFailsTheReadsAndIsKilled) {
+    OpenEnglish();
+    ASSERT_FALSE(HasFatalFailure());
+    const Window heading = dialog_.control(IDC_DEMO_HEADING);
+    ASSERT_FALSE(heading.text().empty());
+    ASSERT_TRUE(PostMessageW(dialog_.handle(), DEMO_MSG_FREEZE, 0, 0));
+    // The dialog's thread now sleeps: a read gives up after the driver's
+    // send limit instead of waiting for the program to wake up.
+    ASSERT_TRUE(WaitUntil([&] { return !dialog_.send(WM_NULL, 0, 0).has_value(); }, kStateTimeout));
+    const ULONGLONG t0 = GetTickCount64();
+    EXPECT_TRUE(heading.text().empty());
+    EXPECT_FALSE(dialog_.defaultId().has_value());
+    EXPECT_LT(GetTickCount64() - t0, static_cast<ULONGLONG>(DEMO_FREEZE_MS) - 3000);
+    EXPECT_FALSE(process_.waitForExitOrKill(Millis{200}).has_value());
+    EXPECT_FALSE(process_.running());
+    // A wait for a window of a process that has ended returns at once.
+    const ULONGLONG t1 = GetTickCount64();
+    EXPECT_FALSE(process_.waitForWindow(kTitleEn).exists());
+    EXPECT_LT(GetTickCount64() - t1, static_cast<ULONGLONG>(kWindowTimeout.count()) / 2);
 }
 
 TEST(Driver, AProgramThatCannotStartIsReported) {

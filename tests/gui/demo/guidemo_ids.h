@@ -23,6 +23,11 @@
 #define DEMO_EXIT_ASK_CANCEL 42
 #define DEMO_EXIT_CLOSE 50
 
+// Posted to the dialog, makes it stop answering messages for
+// DEMO_FREEZE_MS, the way a hung program does.
+#define DEMO_MSG_FREEZE (WM_APP + 7)
+#define DEMO_FREEZE_MS 15000
+
 // The progress bar's position after start-up.
 #define DEMO_PROGRESS_POS 40
 

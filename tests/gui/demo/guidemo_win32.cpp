@@ -10,7 +10,7 @@
 //   the window's close command                   DEMO_EXIT_CLOSE
 // The system menu has an about item (command 16) that shows an
 // information box and keeps the dialog open. TALVO_DEMO_GREETING, when
-// set, replaces the heading.
+// set, replaces the heading; DEMO_MSG_FREEZE makes it hang for a while.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -120,6 +120,9 @@ INT_PTR CALLBACK DemoProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {
             return FALSE;
         case WM_CLOSE:
             EndDialog(dlg, DEMO_EXIT_CLOSE);
+            return TRUE;
+        case DEMO_MSG_FREEZE:
+            Sleep(DEMO_FREEZE_MS);
             return TRUE;
         default:
             return FALSE;
