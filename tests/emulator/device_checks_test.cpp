@@ -1,6 +1,7 @@
 // The device's own CRC and its whole-image checks.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -125,6 +126,49 @@ TEST(DeviceImage, AnnouncedChecksumMustMatchTheImage) {
     EXPECT_EQ(CheckImage(image.data(), image.size(), 1, static_cast<std::uint16_t>(stored ^ 1)),
               ImageCheck::kAnnouncedCrcDiffers);
     EXPECT_EQ(ImageVersionText(image.data()), "1.07");
+}
+
+}  // namespace
+}  // namespace talvo
+
+namespace talvo {
+namespace {
+
+// The shipped package, read as plain bytes and split by each image's own
+// length: every image in it must pass the device's checks.
+TEST(ShippedPackage, EveryImagePassesTheDevicesChecks) {
+    const std::string path = std::string(TALVO_SOURCE_DIR) + "/resources/firmware/package.bin";
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        GTEST_SKIP() << "no package at " << path;
+    }
+    std::vector<std::uint8_t> package;
+    std::uint8_t buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+        package.insert(package.end(), buffer, buffer + n);
+    }
+    std::fclose(file);
+
+    std::size_t images = 0;
+    for (std::size_t at = 0; at < package.size();) {
+        ASSERT_GE(package.size() - at, 561u) << at;
+        const std::uint8_t* image = package.data() + at;
+        const std::uint32_t length = ReadLe32(image + image_layout::kTotalLength);
+        ASSERT_LE(length, package.size() - at) << at;
+        int typeCode = -1;
+        for (int code : {0, 1, 3}) {
+            if (std::memcmp(image + image_layout::kMagic, MagicForTypeCode(code), 4) == 0) {
+                typeCode = code;
+            }
+        }
+        ASSERT_GE(typeCode, 0) << "unknown magic at " << at;
+        EXPECT_EQ(CheckImage(image, length, typeCode, ReadLe16(image + image_layout::kBodyCrc)),
+                  ImageCheck::kOk)
+            << "image at " << at;
+        at += length;
+        ++images;
+    }
+    EXPECT_GE(images, 1u);
 }
 
 }  // namespace
