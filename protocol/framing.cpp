@@ -67,6 +67,7 @@ void ReceiveAssembler::FeedResponse(const std::uint8_t* report, ReceiveOutcome& 
     }
     if (responseComplete_) {
         out.responseReady = true;
+        out.responseBytes = responsePos_;
     }
 }
 
@@ -77,6 +78,7 @@ void ReceiveAssembler::FeedNotification(const std::uint8_t* report, ReceiveOutco
         // progress, if any, is left as it is.
         std::memcpy(response_, report + 1, data_);
         out.responseReady = true;
+        out.responseBytes = data_;
         return;
     }
     std::memcpy(notify_, report + 1, data_);

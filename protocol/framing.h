@@ -94,6 +94,10 @@ struct ReceiveOutcome {
     // A response message is complete in the response buffer (also for the
     // one-report response of notification event 4).
     bool responseReady = false;
+    // How many bytes at the start of the response buffer that message
+    // occupies as received (whole segments, so possibly more than the
+    // message itself).
+    std::size_t responseBytes = 0;
     // A notification to deliver: notifyCallback(event, value).
     bool notify = false;
     int event = 0;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 #include <system_error>
+#include <thread>
 
 namespace talvo {
 
@@ -43,6 +44,10 @@ void ulo_CHidComm::ClearRequest() {
 
 ResultCode ulo_CHidComm::SendAndWait(const std::uint8_t* message, std::uint32_t length,
                                      std::int32_t timeLimitMs) {
+    // A hand-over that is still being finished for an earlier request (its
+    // response came just as it gave up) completes first, so that its Set
+    // cannot release this wait.
+    SettledHandover();
     // The event is reset before anything is written, so only a response to
     // this request (or the receive side ending) can release the wait.
     if (responseEvent) {
@@ -57,27 +62,64 @@ ResultCode ulo_CHidComm::SendAndWait(const std::uint8_t* message, std::uint32_t 
     if (!responseEvent || !IsValidReportLength(outputReportLength)) {
         return kResultTransport;
     }
+    handover_.store(kWaiting);
     const bool written = WriteSegments(
         message, length, outputReportLength, outputReport_, [this](const std::uint8_t* report) {
             return hidDevice.WriteReport(report, kReportWriteLimitMs) != 0;
         });
     if (!written) {
+        StopWaiting();
         return kResultTransport;
     }
     return WaitForResponse(timeLimitMs);
 }
 
+void ulo_CHidComm::StopWaiting() {
+    std::int32_t expected = kWaiting;
+    handover_.compare_exchange_strong(expected, kIdle);
+}
+
+std::int32_t ulo_CHidComm::SettledHandover() const {
+    for (;;) {
+        const std::int32_t state = handover_.load();
+        if (state != kPublishing) {
+            return state;
+        }
+        std::this_thread::yield();  // the receive thread is copying one response
+    }
+}
+
 ResultCode ulo_CHidComm::WaitForResponse(std::int32_t timeLimitMs) {
     // -1 is the protocol's "no limit" and converts to the event's kInfinite.
     if (!responseEvent->Wait(static_cast<std::uint32_t>(timeLimitMs))) {
+        StopWaiting();
         return kResultTransport;
     }
     if (stopRequested.load() != 0) {
+        StopWaiting();
         return kResultStopped;
+    }
+    if (SettledHandover() != kPublished) {
+        // Woken without a response handed over (the event was set from
+        // elsewhere): as good as no response.
+        StopWaiting();
+        return kResultTransport;
     }
     lastStatus = responseBuffer[4];
     lastDetail = responseBuffer[5];
     return lastStatus != 0 ? kResultDeviceStatus : kResultOk;
+}
+
+void ulo_CHidComm::PublishResponse(std::size_t bytes) {
+    std::int32_t expected = kWaiting;
+    if (!handover_.compare_exchange_strong(expected, kPublishing)) {
+        return;  // nobody waits for it
+    }
+    std::memcpy(responseBuffer, assembly_, bytes);
+    if (responseEvent) {
+        responseEvent->Set();
+    }
+    handover_.store(kPublished);
 }
 
 void ulo_CHidComm::ReceiveLoop() {
@@ -86,7 +128,7 @@ void ulo_CHidComm::ReceiveLoop() {
     }
     std::uint8_t report[kMaxReportLength] = {};
     const bool usable = IsValidReportLength(inputReportLength);
-    ReceiveAssembler assembler(usable ? inputReportLength : kMaxReportLength, responseBuffer,
+    ReceiveAssembler assembler(usable ? inputReportLength : kMaxReportLength, assembly_,
                                streamBuffer, notifyBuffer);
     for (;;) {
         if (!usable || hidDevice.ReadReport(report, -1) == 0) {
@@ -108,8 +150,8 @@ void ulo_CHidComm::ReceiveLoop() {
             return;
         }
         const ReceiveOutcome out = assembler.Feed(report);
-        if (out.responseReady && responseEvent) {
-            responseEvent->Set();
+        if (out.responseReady) {
+            PublishResponse(out.responseBytes);
         }
         if (out.notify) {
             if (NotifyCallback callback = notifyCallback.load()) {

@@ -119,6 +119,7 @@ class ulo_CHidComm : public ulo_CHidCommBase {
     std::uint8_t notifyBuffer[kNotifyBufferSize] = {};
     std::uint8_t streamBuffer[kStreamBufferSize] = {};
     std::uint8_t requestBuffer[kRequestBufferSize] = {};
+    // The response handed to the waiting sender; handlers read it here.
     std::uint8_t responseBuffer[kResponseBufferSize] = {};
     std::int32_t lastStatus = 0;
     std::int32_t lastDetail = 0;
@@ -135,6 +136,24 @@ class ulo_CHidComm : public ulo_CHidCommBase {
     // The report being written; a fixed member so that sending allocates
     // nothing.
     std::uint8_t outputReport_[kMaxReportLength] = {};
+
+    // Hand-over of a response from the receive thread to the sender.
+    //
+    // The receive thread reassembles into assembly_, which only it touches,
+    // and copies a complete response into responseBuffer only for a sender
+    // that waits for one: it claims the hand-over (waiting -> publishing),
+    // copies, sets responseEvent and marks it published. A response that
+    // comes while nobody waits (after a time-out, or a second answer to one
+    // request) stays in assembly_, so responseBuffer never changes while a
+    // handler reads it.
+    enum Handover : std::int32_t { kIdle = 0, kWaiting = 1, kPublishing = 2, kPublished = 3 };
+    void PublishResponse(std::size_t bytes);
+    // The sender gives up its claim (unless a response is being handed over).
+    void StopWaiting();
+    // Waits until a hand-over in progress has finished; returns the state.
+    std::int32_t SettledHandover() const;
+    std::atomic<std::int32_t> handover_{kIdle};
+    std::uint8_t assembly_[kResponseBufferSize] = {};
 };
 
 }  // namespace talvo

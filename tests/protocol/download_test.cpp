@@ -243,7 +243,9 @@ class LongWaitsShortened : public IClock {
 };
 
 TEST_F(Download, RetriesRecover) {
-    ScaledClock fast(10);  // the unanswered 5 s announcement fails in 0.5 s
+    // Static (as every installed clock): other threads may still be inside a
+    // call on it just after the scope restores the system clock.
+    static ScaledClock fast(10);  // the unanswered 5 s announcement fails in 0.5 s
     ScopedClock scoped(fast);
     Behaviour b;
     // First announcement unanswered, the second taken; the first load
@@ -264,7 +266,7 @@ TEST_F(Download, RetriesRecover) {
 }
 
 TEST_F(Download, UnconfirmedWriteEndsIt) {
-    LongWaitsShortened clock;
+    static LongWaitsShortened clock;
     ScopedClock scoped(clock);
     Behaviour b;
     b.answer = [](int command, int) { return command != 3; };
