@@ -31,10 +31,14 @@ void EmulatedTalvo::Pacer::WaitForSlot() {
     // 1 ms frames or 125 us microframes of the device clock, in real time.
     const auto frame = Clock::Current().RealDuration(1);
     const auto period = pacing_ == UsbPacing::kFullSpeed ? frame : frame / 8;
+    // Frames lie on a fixed grid: a sleep that overshoots is made good by
+    // the next few reports going out at once, so a coarse system timer does
+    // not slow the link down; a link that was idle longer has no frames in
+    // hand.
     const auto now = std::chrono::steady_clock::now();
-    if (next_ <= now) {
-        next_ = now;  // an idle link has no frames in hand
-    } else {
+    if (next_ + 4 * period < now) {
+        next_ = now;
+    } else if (next_ > now) {
         std::this_thread::sleep_until(next_);
     }
     next_ += period;
