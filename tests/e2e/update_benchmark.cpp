@@ -77,7 +77,9 @@ void BM_PackageDownloadFullSpeed(benchmark::State& state) {
             wire += WireLimitMs(package.imageLength[slot]);
         }
     }
-    double measuredMs = 0;
+    double bestMs = 0;
+    double totalMs = 0;
+    int runs = 0;
     for (auto _ : state) {
         EmulatedBus bus;
         ScopedHidPlatform platform(bus);
@@ -103,12 +105,18 @@ void BM_PackageDownloadFullSpeed(benchmark::State& state) {
         }
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
         state.SetIterationTime(elapsed.count());
-        measuredMs = elapsed.count() * 1000.0;
+        const double ms = elapsed.count() * 1000.0;
+        bestMs = runs == 0 || ms < bestMs ? ms : bestMs;
+        totalMs += ms;
+        ++runs;
         connection.Close();
     }
-    state.counters["measured_ms"] = measuredMs;
+    // The best run shows what the code costs; the mean also what a busy
+    // machine adds.
+    state.counters["best_ms"] = bestMs;
     state.counters["wire_limit_ms"] = wire;
-    state.counters["ratio"] = measuredMs / wire;
+    state.counters["ratio_best"] = bestMs / wire;
+    state.counters["ratio_mean"] = runs > 0 ? totalMs / runs / wire : 0;
 }
 BENCHMARK(BM_PackageDownloadFullSpeed)
     ->UseManualTime()
