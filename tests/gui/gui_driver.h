@@ -93,6 +93,10 @@ class Window {
     bool closeCommand() const { return sysCommand(SC_CLOSE); }  // the close box / Alt+F4
     bool sysCommand(UINT command) const;  // WM_SYSCOMMAND, e.g. a system-menu item's ID
 
+    // Waits for the text, or for the enabled state; true when it came in time.
+    bool waitForText(const std::wstring& expected, Millis limit = kStateTimeout) const;
+    bool waitForEnabled(bool expected, Millis limit = kStateTimeout) const;
+
     // Waits until the window has handled everything sent to it so far (a
     // round trip through its message queue), then lets the display catch up.
     bool settle(Millis paint = Millis{150}) const;
@@ -160,10 +164,17 @@ class Process {
     // The message box that is open now, if any.
     std::optional<MessageBoxView> messageBox(const std::vector<Window>& notThese = {}) const;
 
+    // One line per visible top-level window (class, title, position, the
+    // message box text if it is one), for the message of a failed wait.
+    std::string describeWindows() const;
+
   private:
     HANDLE process_ = nullptr;
     DWORD id_ = 0;
 };
+
+// The window in the foreground of the desktop (the one keys go to).
+Window ForegroundWindow();
 
 // Reads a message box's parts; none when the window is not one.
 std::optional<MessageBoxView> ReadMessageBox(Window window);

@@ -276,10 +276,22 @@ bool Window::sysCommand(UINT command) const {
     return exists() && PostMessageW(handle_, WM_SYSCOMMAND, command, 0) != FALSE;
 }
 
+bool Window::waitForText(const std::wstring& expected, Millis limit) const {
+    return WaitUntil([&] { return text() == expected; }, limit);
+}
+
+bool Window::waitForEnabled(bool expected, Millis limit) const {
+    return WaitUntil([&] { return exists() && enabled() == expected; }, limit);
+}
+
 bool Window::settle(Millis paint) const {
     const bool answered = send(WM_NULL, 0, 0).has_value();
     std::this_thread::sleep_for(paint);
     return answered;
+}
+
+Window ForegroundWindow() {
+    return Window(GetForegroundWindow());
 }
 
 // ---- Message boxes ------------------------------------------------------
@@ -449,6 +461,31 @@ std::optional<MessageBoxView> Process::waitForMessageBox(const std::vector<Windo
         },
         limit);
     return box;
+}
+
+std::string Process::describeWindows() const {
+    std::string out;
+    const std::vector<Window> all = windows();
+    if (!running()) {
+        out += "(the process has ended)\n";
+    }
+    if (all.empty()) {
+        out += "(no visible top-level windows)\n";
+    }
+    for (const Window& w : all) {
+        const RECT r = w.screenRect();
+        out += Utf8(w.className()) + " \"" + Utf8(TitleOf(w.handle())) + "\" at " +
+               std::to_string(r.left) + "," + std::to_string(r.top) + " " +
+               std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
+        if (!w.enabled()) {
+            out += " (disabled)";
+        }
+        if (const std::optional<MessageBoxView> box = ReadMessageBox(w)) {
+            out += " message box: \"" + Utf8(box->text) + "\"";
+        }
+        out += "\n";
+    }
+    return out;
 }
 
 // ---- Screenshots --------------------------------------------------------

@@ -40,7 +40,9 @@ class DemoTest : public ::testing::Test {
         process_ = Process::Start(options, &error);
         ASSERT_TRUE(process_.started()) << Utf8(error);
         dialog_ = process_.waitForWindow(title);
-        ASSERT_TRUE(dialog_.exists()) << "no window titled " << Utf8(title);
+        ASSERT_TRUE(dialog_.exists())
+            << "no window titled " << Utf8(title) << "; the program shows:\n"
+            << process_.describeWindows();
         ASSERT_TRUE(dialog_.settle());
     }
     void OpenEnglish() { Open(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), kTitleEn); }
@@ -91,6 +93,7 @@ TEST_F(DemoTest, ReadsTheStartUpStateOfEveryKindOfControl) {
     EXPECT_EQ(dialog_.defaultId(), std::optional<int>(IDOK));
     EXPECT_EQ(dialog_.focus().id(), IDC_DEMO_ENABLE);
     EXPECT_EQ(dialog_.activeWindow().handle(), dialog_.handle());
+    EXPECT_EQ(ForegroundWindow().handle(), dialog_.handle());
     Screenshot(L"demo-en");
 
     ASSERT_TRUE(dialog_.clickControl(IDCANCEL));
@@ -123,7 +126,7 @@ TEST_F(DemoTest, TheCheckBoxMovesTheDefaultButtonAndEnterFollowsIt) {
     const Window check = dialog_.control(IDC_DEMO_ENABLE);
     const Window start = dialog_.control(IDC_DEMO_START);
     ASSERT_TRUE(check.click());
-    ASSERT_TRUE(WaitUntil([&] { return start.enabled(); }, kStateTimeout));
+    ASSERT_TRUE(start.waitForEnabled(true));
     EXPECT_EQ(check.checkState(), std::optional<int>(BST_CHECKED));
     EXPECT_EQ(dialog_.defaultId(), std::optional<int>(IDC_DEMO_START));
     EXPECT_EQ(dialog_.focus().id(), IDC_DEMO_ENABLE);
@@ -139,9 +142,9 @@ TEST_F(DemoTest, UntickingGivesTheDefaultBackToOk) {
     const Window check = dialog_.control(IDC_DEMO_ENABLE);
     const Window start = dialog_.control(IDC_DEMO_START);
     ASSERT_TRUE(check.click());
-    ASSERT_TRUE(WaitUntil([&] { return start.enabled(); }, kStateTimeout));
+    ASSERT_TRUE(start.waitForEnabled(true));
     ASSERT_TRUE(check.click());
-    ASSERT_TRUE(WaitUntil([&] { return !start.enabled(); }, kStateTimeout));
+    ASSERT_TRUE(start.waitForEnabled(false));
     EXPECT_EQ(check.checkState(), std::optional<int>(BST_UNCHECKED));
     EXPECT_EQ(dialog_.defaultId(), std::optional<int>(IDOK));
     ASSERT_TRUE(dialog_.pressEnter());
@@ -193,6 +196,9 @@ TEST_F(DemoTest, AMessageBoxIsReadAndAnswered) {
     EXPECT_EQ(box.window.owner().handle(), dialog_.handle());
     // While the box is open the dialog under it is disabled.
     EXPECT_TRUE(WaitUntil([&] { return !dialog_.enabled(); }, kStateTimeout));
+    const std::string listing = process_.describeWindows();
+    EXPECT_NE(listing.find("message box: \"Leave the demo?"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("(disabled)"), std::string::npos) << listing;
     box.window.settle();
     Screenshot(L"demo-ask-en");
 
@@ -230,7 +236,7 @@ TEST_F(DemoTest, TheChildGetsTheChosenEnvironment) {
     ASSERT_TRUE(process_.started()) << Utf8(error);
     dialog_ = process_.waitForWindow(kTitleEn);
     ASSERT_TRUE(dialog_.exists());
-    EXPECT_EQ(dialog_.control(IDC_DEMO_HEADING).text(), L"Scenario: 場景 シナリオ");
+    EXPECT_TRUE(dialog_.control(IDC_DEMO_HEADING).waitForText(L"Scenario: 場景 シナリオ"));
     ASSERT_TRUE(dialog_.pressEscape());
     EXPECT_EQ(process_.waitForExitOrKill(), Code(DEMO_EXIT_CANCEL));
 
@@ -335,6 +341,7 @@ TEST(Driver, WaitsAreBoundedAndAProgramLeftRunningIsKilled) {
     const ULONGLONG t0 = GetTickCount64();
     EXPECT_FALSE(p.waitForWindow(L"No Such Title", Millis{500}).exists());
     EXPECT_FALSE(p.waitForMessageBox({}, Millis{500}).has_value());
+    EXPECT_FALSE(p.waitForWindow(kTitleEn).waitForText(L"Not the title", Millis{300}));
     EXPECT_FALSE(p.waitForExitOrKill(Millis{300}).has_value());
     EXPECT_LT(GetTickCount64() - t0, 15000u);  // generous: three sub-second waits
     EXPECT_FALSE(p.running());
@@ -370,6 +377,7 @@ TEST(Driver, AProgramThatCannotStartIsReported) {
     EXPECT_NE(error.find(L"CreateProcessW"), std::wstring::npos) << Utf8(error);
     EXPECT_FALSE(p.waitForExit(Millis{10}).has_value());
     EXPECT_FALSE(p.waitForWindow(kTitleEn, Millis{10}).exists());
+    EXPECT_NE(p.describeWindows().find("no visible top-level windows"), std::string::npos);
 }
 
 }  // namespace
