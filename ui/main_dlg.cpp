@@ -1,0 +1,564 @@
+#include "ui/main_dlg.h"
+
+#include <cstring>
+
+#include "app/strings.h"
+#include "device/critical_section.h"
+#include "resources/resource_ids.h"
+#include "ui/license_dlg.h"
+#include "ui/about_dlg.h"
+
+namespace talvo {
+
+WindowRef g_openBoxWindow;
+
+namespace {
+
+constexpr std::uint32_t kWmPaint = 0x000F;
+constexpr std::uint32_t kWmQueryDragIcon = 0x0037;
+
+constexpr std::int32_t kBoldExtraWeight = 300;
+// Version type codes of command 6, by image slot.
+constexpr std::uint32_t kVersionTypeCode[3] = {0, 1, 3};
+constexpr int kKeyReadVersion = 6;
+// The device is busy with something else and asks to be asked again.
+constexpr std::int32_t kStatusBusy = 19;
+constexpr std::uint32_t kVersionRetryMs = 1000;
+constexpr char16_t kTypeNames[3][8] = {u"Fwup", u"Normal", u"DspMain"};
+
+bool IsAlertMessage(int baseId) {
+    return baseId == kIdsPressStart || baseId == kIdsConnectDevice || baseId == kIdsUpdateFailed;
+}
+
+}  // namespace
+
+std::uint32_t OverallProgress(std::uint32_t index, std::uint32_t count, std::uint32_t percent) {
+    return count == 0 ? 0 : (index * 100 + percent) / count;
+}
+
+void DialogBoxHook(IMessageBoxWindow& box, LanguageIndex language) {
+    g_openBoxWindow = box.Ref();
+    box.SetCaption(LoadProductTitle(language));
+    box.SetButtonText(kIdOk, LoadLocalizedString(kIdsOk, language));
+    box.SetButtonText(kIdCancel, LoadLocalizedString(kIdsCancel, language));
+}
+
+// ---- construction and teardown -------------------------------------------
+
+CMainDlg::CMainDlg(const AppData& appData, PackageLoader loader)
+    : Dialog(kIddMain, nullptr),
+      app(appData),
+      loadPackage(loader),
+      icon(kIdiApp),
+      progressDialog(this, appData) {}
+
+CMainDlg::~CMainDlg() {
+    // Normally the window is gone already (the application destroys it
+    // first). If not, it goes now, while this object can still handle its
+    // destruction (ending the watcher, closing the connection), and before
+    // the fonts its controls use.
+    if (HasWindow()) {
+        for (int k = 0; k < columnCount; ++k) {
+            typeLabel[k].Destroy();
+            currentVersionBox[k].Destroy();
+            updatedVersionBox[k].Destroy();
+        }
+        DestroyWindow();
+    }
+    normalFont.Delete();
+    boldFont.Delete();
+    updater.Stop(CFirmUpdater::kStopLimitMs);
+    updater.connection = nullptr;
+    updater.ClearJobs();
+    keepAwake.Release();
+    watcher.End();
+    connection.ready.store(0);
+    connection.Close();
+    if (CDeviceCommApp::NotifyTarget() == windowTarget.get()) {
+        CDeviceCommApp::SetNotifyTarget(nullptr);
+    }
+    package.Clear();
+}
+
+void CMainDlg::BindControls() {
+    headingText = Item(kIdcHeading);
+    typeTemplate = Item(kIdcTypeTemplate);
+    currentVersionLabel = Item(kIdcCurrentVersionLabel);
+    currentVersionTemplate = Item(kIdcCurrentVersionTemplate);
+    updatedVersionLabel = Item(kIdcUpdatedVersionLabel);
+    updatedVersionTemplate = Item(kIdcUpdatedVersionTemplate);
+    messageText = Item(kIdcMessage);
+    startButton = Item(kIdcStart);
+    cancelButton = Item(kIdcCancelButton);
+}
+
+const MessageMap* CMainDlg::GetMessageMap() const {
+    static const MessageMapEntry entries[] = {
+        OnMessage<CMainDlg, &CMainDlg::OnSysCommand>(msg::kSysCommand),
+        OnMessage<CMainDlg, &CMainDlg::OnDestroy>(msg::kDestroy),
+        OnMessage<CMainDlg, &CMainDlg::OnPaint>(kWmPaint),
+        OnMessage<CMainDlg, &CMainDlg::OnQueryDragIcon>(kWmQueryDragIcon),
+        OnMessage<CMainDlg, &CMainDlg::OnTimer>(msg::kTimer),
+        OnCommand<CMainDlg, &CMainDlg::OnStartClicked>(kIdcStart),
+        OnCommand<CMainDlg, &CMainDlg::OnCancelClicked>(kIdcCancelButton),
+        OnMessage<CMainDlg, &CMainDlg::OnDeviceModeChanged>(kMsgDeviceMode),
+        OnMessage<CMainDlg, &CMainDlg::OnUpdateEnded>(kMsgUpdateEnded),
+        OnMessage<CMainDlg, &CMainDlg::OnDeviceEvent>(kMsgDeviceEvent),
+    };
+    static const MessageMap map{Dialog::GetMessageMap(), entries};
+    return &map;
+}
+
+const MessageMap* CUpdaterDlg::GetMessageMap() const {
+    static const MessageMap map{CMainDlg::GetMessageMap(), {}};
+    return &map;
+}
+
+// ---- start-up --------------------------------------------------------------
+
+bool CMainDlg::OnInitDialog() {
+    BindControls();
+    state = MainDialogState::Starting;
+    messageId = 0;
+    InitControls();
+
+    EnableWindow(false);
+    ShowWindow(true);
+    CenterWindow(nullptr);
+
+    {
+        CLicenseDlg agreement(nullptr, app);
+        if (agreement.DoModal() != kIdOk) {
+            state = MainDialogState::Quitting;
+            PostQuitMessage(2);
+            return false;
+        }
+    }
+
+    if (loadPackage(package) != 1 || !package.HasAnyImage()) {
+        FatalError(kIdsPackageFailed);
+        return false;
+    }
+    LayOutImageColumns();
+    currentVersionTemplate.Show(false);
+    updatedVersionTemplate.Show(false);
+
+    windowTarget = CreateMessageTarget();
+    CDeviceCommApp::SetNotifyTarget(windowTarget.get());
+    if (watcher.Begin(&CMainDlg::PostModeChange, this) != 1) {
+        FatalError(kIdsCannotFindDevice);
+        return false;
+    }
+    state = MainDialogState::Idle;
+    EnableWindow(true);
+    return true;
+}
+
+void CMainDlg::InitControls() {
+    const std::u16string aboutItem = LoadLocalizedString(kIdsAboutMenuItem, app.languageIndex);
+    if (!aboutItem.empty() && AppendSystemMenuSeparator()) {
+        AppendSystemMenuItem(kCmdAbout, aboutItem);
+    }
+    SetIcons(kIdiApp);
+    title = LoadProductTitle(app.languageIndex);
+    SetCaption(title);
+    headingText.SetText(LoadLocalizedString(kIdsHeading, app.languageIndex));
+    currentVersionLabel.SetText(LoadLocalizedString(kIdsCurrentVersion, app.languageIndex));
+    updatedVersionLabel.SetText(LoadLocalizedString(kIdsUpdatedVersion, app.languageIndex));
+    startButton.SetText(LoadLocalizedString(kIdsStart, app.languageIndex));
+    cancelButton.SetText(LoadLocalizedString(kIdsCancel, app.languageIndex));
+
+    // The message area's font as it is, and a bold copy for the alerts.
+    if (const std::optional<FontSpec> spec = Font::SpecOf(messageText.GetFont())) {
+        if (normalFont.Create(*spec)) {
+            FontSpec bold = *spec;
+            // A dialog font comes with weight 0 ("don't care", drawn as
+            // normal); 300 on top of that would be light, not bold.
+            if (bold.weight == 0) {
+                bold.weight = kFontWeightNormal;
+            }
+            bold.weight += kBoldExtraWeight;
+            boldFont.Create(bold);
+        }
+    }
+}
+
+void CMainDlg::LayOutImageColumns() {
+    const Rect a = currentVersionTemplate.RectInParent();
+    const int pitch = a.Width() + 10;
+    const auto inColumn = [&](Rect r, int k) {
+        const int width = r.Width();
+        r.left = a.left + k * pitch;
+        r.right = r.left + width;
+        return r;
+    };
+
+    int k = 0;
+    const Rect typeRect = typeTemplate.RectInParent();
+    for (int slot = 0; slot < kImageTypeCount; ++slot) {
+        if (!package.HasImage(slot)) {
+            continue;
+        }
+        typeLabel[k] =
+            CreateControlLike(typeTemplate, kIdcTypeLabelFirst + k, inColumn(typeRect, k));
+        typeLabel[k].SetFont(typeTemplate.GetFont());
+        typeLabel[k].SetText(kTypeNames[slot]);
+        typeLabel[k].Show(false);
+        ++k;
+    }
+    columnCount = k;
+
+    const Rect currentRect = currentVersionTemplate.RectInParent();
+    for (k = 0; k < columnCount; ++k) {
+        currentVersionBox[k] = CreateControlLike(currentVersionTemplate, kIdcCurrentVersionBoxes[k],
+                                                 inColumn(currentRect, k));
+        currentVersionBox[k].SetFont(currentVersionTemplate.GetFont());
+        currentVersionBox[k].SetText(deviceVersion[k]);
+        currentVersionBox[k].Show(k == 0);
+    }
+
+    const Rect updatedRect = updatedVersionTemplate.RectInParent();
+    for (k = 0; k < columnCount; ++k) {
+        updatedVersionBox[k] = CreateControlLike(updatedVersionTemplate, kIdcUpdatedVersionBoxes[k],
+                                                 inColumn(updatedRect, k));
+        updatedVersionBox[k].SetFont(updatedVersionTemplate.GetFont());
+        // Every column shows the Normal image's version: the one the
+        // visible box stands for.
+        updatedVersionBox[k].SetText(package.imageVersion[1]);
+        updatedVersionBox[k].Show(k == 0);
+    }
+}
+
+// ---- the device display ------------------------------------------------------
+
+void CMainDlg::PostModeChange(DeviceMode mode, void* userData) {
+    auto* self = static_cast<CMainDlg*>(userData);
+    if (self != nullptr && self->windowTarget) {
+        self->windowTarget->Post(kMsgDeviceMode,
+                                 static_cast<std::uintptr_t>(static_cast<std::uint32_t>(mode)), 0);
+    }
+}
+
+std::intptr_t CMainDlg::OnDeviceModeChanged(std::uintptr_t wParam, std::intptr_t) {
+    const auto mode = static_cast<DeviceMode>(static_cast<std::uint32_t>(wParam));
+    if (mode != kDeviceModeNone) {
+        WaitCursor wait;
+        if (!connection.Open(mode)) {
+            return 0;
+        }
+        connection.ready.store(1);
+        wait.Restore();
+        if (state == MainDialogState::Updating) {
+            // The device is not asked during an update: the versions it had
+            // at Start are shown again.
+            deviceVersion = savedDeviceVersion;
+            ShowDeviceVersion(false);
+        } else {
+            ReadDeviceVersions();
+        }
+        return 0;
+    }
+
+    KillTimer(kTimerVersionRetry);
+    CloseDeviceConnection();
+    if (state == MainDialogState::Starting || state == MainDialogState::Idle) {
+        SetMessage(kIdsConnectDevice);
+        if (g_openBoxWindow && boxMessageId == kIdsNoUpdateNeeded) {
+            // The confirmation box goes as if cancelled; its caller then
+            // disables Start.
+            UiPlatform::Backend().Post(g_openBoxWindow, msg::kClose, 0, 0);
+        } else {
+            startButton.Enable(false);
+            NextDlgCtl(cancelButton);
+        }
+    }
+    ShowDeviceVersion(true);
+    return 0;
+}
+
+void CMainDlg::ReadDeviceVersions() {
+    KillTimer(kTimerVersionRetry);
+    if (state == MainDialogState::Updating) {
+        // The update thread has the device to itself.
+        return;
+    }
+    for (int slot = 0; slot < 3; ++slot) {
+        ResultCode result = 0;
+        FirmVersion text{};
+        {
+            CriticalSection guard(&connection.lock);
+            std::memset(connection.params.b, 0, sizeof connection.params.b);
+            StoreU32(connection.params, 0, kVersionTypeCode[slot]);
+            result = connection.RunCommand(kKeyReadVersion);
+            if (result != kResultOk && connection.lastStatus == kStatusBusy) {
+                // Busy: the whole reading starts again in a second.
+                SetTimer(kTimerVersionRetry, kVersionRetryMs);
+                return;
+            }
+            if (result == kResultOk) {
+                std::memcpy(text.data(), connection.params.b + 4, 4);
+            }
+        }
+        deviceVersion[slot] = result == kResultOk ? VersionTextToUtf16(text) : kVersionNotRead;
+    }
+    if (HasWindow()) {
+        if (state == MainDialogState::Starting || state == MainDialogState::Idle) {
+            SetMessage(kIdsPressStart);
+            startButton.Enable(true);
+            NextDlgCtl(startButton);
+        }
+        ShowDeviceVersion(false);
+    }
+}
+
+void CMainDlg::ShowDeviceVersion(bool reset) {
+    if (reset) {
+        for (std::u16string& v : deviceVersion) {
+            v.clear();
+        }
+    }
+    std::u16string shown = deviceVersion[1];
+    if (deviceVersion[1] != deviceVersion[2]) {
+        shown = kVersionNotRead;
+    } else {
+        for (const std::u16string& v : deviceVersion) {
+            if (v == kVersionNotRead) {
+                shown = kVersionNotRead;
+            }
+        }
+    }
+    currentVersionBox[0].SetText(shown);
+}
+
+void CMainDlg::SetMessage(int baseId) {
+    messageId = baseId;
+    const Font& font = IsAlertMessage(baseId) ? boldFont : normalFont;
+    if (font) {
+        messageText.SetFont(font.Handle(), true);
+    }
+    messageText.SetText(LoadLocalizedString(baseId, app.languageIndex));
+}
+
+std::optional<Rgb> CMainDlg::OnCtlColor(Control control, CtlColorKind) {
+    if (control && control == messageText && IsAlertMessage(messageId)) {
+        return Rgb{255, 0, 0};
+    }
+    return std::nullopt;
+}
+
+void CMainDlg::FatalError(int baseId) {
+    state = MainDialogState::Quitting;
+    const std::u16string text = LoadLocalizedString(baseId, app.languageIndex);
+    boxMessageId = baseId;
+    ShowMessageBox(this, text, title, mb::kOk | mb::kIconError, BoxHook());
+    g_openBoxWindow = {};
+    PostQuitMessage(3);
+}
+
+MessageBoxHook CMainDlg::BoxHook() const {
+    const LanguageIndex language = app.languageIndex;
+    return [language](IMessageBoxWindow& box) { DialogBoxHook(box, language); };
+}
+
+void CMainDlg::CloseDeviceConnection() {
+    connection.ready.store(0);
+    connection.Close();
+    for (std::u16string& v : deviceVersion) {
+        v.clear();
+    }
+}
+
+std::intptr_t CMainDlg::OnTimer(std::uintptr_t, std::intptr_t) {
+    ReadDeviceVersions();
+    UseDefault();
+    return 0;
+}
+
+// ---- commands and the window's own messages ---------------------------------
+
+std::intptr_t CMainDlg::OnSysCommand(std::uintptr_t command, std::intptr_t) {
+    if ((command & 0xFFF0) == kCmdAbout) {
+        CAboutDlg about(nullptr, app);
+        about.DoModal();
+        return 0;
+    }
+    if ((command & 0xFFF0) == kScClose) {
+        if (state != MainDialogState::Updating) {
+            state = MainDialogState::Quitting;
+            PostQuitMessage(2);
+        }
+        return 0;
+    }
+    UseDefault();
+    return 0;
+}
+
+void CMainDlg::OnCancelClicked() {
+    state = MainDialogState::Quitting;
+    PostQuitMessage(2);
+}
+
+void CMainDlg::OnCancel() {
+    if (cancelButton.IsEnabled()) {
+        state = MainDialogState::Quitting;
+        PostQuitMessage(2);
+    }
+}
+
+std::intptr_t CMainDlg::OnPaint(std::uintptr_t, std::intptr_t) {
+    if (!UiPlatform::Backend().PaintMinimizedIcon(Window(), icon)) {
+        UseDefault();
+    }
+    return 0;
+}
+
+std::intptr_t CMainDlg::OnQueryDragIcon(std::uintptr_t, std::intptr_t) {
+    return UiPlatform::Backend().IconValue(icon);
+}
+
+std::intptr_t CMainDlg::OnDestroy(std::uintptr_t, std::intptr_t) {
+    state = MainDialogState::Quitting;
+    if (progressDialog.HasWindow()) {
+        progressDialog.DestroyWindow();
+    }
+    EnableWindow(true);
+    cancelButton.Enable(true);
+    KillTimer(kTimerVersionRetry);
+    watcher.End();
+    CloseDeviceConnection();
+    UseDefault();
+    return 0;
+}
+
+// ---- the update run ----------------------------------------------------------
+
+void CMainDlg::OnStartClicked() {
+    std::array<bool, 3> hasImage{};
+    for (int slot = 0; slot < kImageTypeCount; ++slot) {
+        hasImage[slot] = package.HasImage(slot);
+    }
+    if (IsUpdateNeeded(deviceVersion, package.imageVersion, hasImage)) {
+        StartUpdate();
+        return;
+    }
+
+    const std::u16string text = LoadLocalizedString(kIdsNoUpdateNeeded, app.languageIndex);
+    boxMessageId = kIdsNoUpdateNeeded;
+    const int answer = ShowMessageBox(
+        this, text, title, mb::kOkCancel | mb::kIconInformation | mb::kDefButton2, BoxHook());
+    g_openBoxWindow = {};
+    if (answer == kIdOk) {
+        StartUpdate();
+        return;
+    }
+    if (g_currentDeviceMode.load() == kDeviceModeNone) {
+        startButton.Enable(false);
+        NextDlgCtl(cancelButton);
+    }
+}
+
+void CMainDlg::StartUpdate() {
+    if (state == MainDialogState::Quitting) {
+        return;
+    }
+    savedDeviceVersion = deviceVersion;
+    startButton.Enable(false);
+    cancelButton.Enable(false);
+
+    if (!progressDialog.Create(this)) {
+        FatalError(kIdsUpdateFailed);
+        return;
+    }
+    progressDialog.ShowWindow(true);
+    progressDialog.CenterWindow(this);
+    progressDialog.SetPosition(progressDialog.WindowRect().left, WindowRect().top);
+    EnableWindow(false);
+
+    UpdateJob jobs[CFirmUpdater::kMaxJobs] = {};
+    std::uint32_t count = 0;
+    for (int slot = 0; slot < kImageTypeCount; ++slot) {
+        if (package.HasImage(slot)) {
+            jobs[count++] = UpdateJob{package.imageData[slot].get(), package.imageLength[slot],
+                                      &CMainDlg::PostUpdateProgress, this};
+        }
+    }
+
+    if (!updater.HasThread() && HasWindow()) {
+        updater.connection = &connection;
+        for (std::uint32_t i = 0; i < CFirmUpdater::kMaxJobs; ++i) {
+            updater.jobs[i] = jobs[i];
+        }
+        updater.jobCount = count;
+        updater.notifyWindow = windowTarget.get();
+        updater.notifyMessage = kMsgUpdateEnded;
+        progressWindow.store(progressDialog.Window().value);
+        keepAwake.Acquire();
+        if (updater.Start(u"CFirmUpdater", 0) == 1) {
+            state = MainDialogState::Updating;
+            SetMessage(kIdsUpdating);
+            return;
+        }
+        updater.Stop(CFirmUpdater::kStopLimitMs);
+        if (updater.connection != nullptr) {
+            updater.connection->Close();
+            updater.connection = nullptr;
+        }
+        updater.ClearJobs();
+        progressWindow.store(0);
+        keepAwake.Release();
+    }
+
+    if (progressDialog.HasWindow()) {
+        progressDialog.DestroyWindow();
+    }
+    EnableWindow(true);
+    cancelButton.Enable(true);
+    FatalError(kIdsUpdateFailed);
+}
+
+void CMainDlg::PostUpdateProgress(int percent, void* userData) {
+    auto* self = static_cast<CMainDlg*>(userData);
+    if (self == nullptr) {
+        return;
+    }
+    const std::uint32_t count = self->updater.runCount.load();
+    const std::uint32_t index = self->updater.currentIndex.load();
+    const std::uint32_t value = OverallProgress(index, count, static_cast<std::uint32_t>(percent));
+    const WindowRef window{self->progressWindow.load()};
+    if (window) {
+        UiPlatform::Backend().Post(window, kMsgUpdateProgress, value, 0);
+    }
+}
+
+std::intptr_t CMainDlg::OnUpdateEnded(std::uintptr_t success, std::intptr_t) {
+    state = MainDialogState::UpdateEnded;
+    updater.Stop(CFirmUpdater::kStopLimitMs);
+    if (updater.connection != nullptr) {
+        updater.connection->Close();
+        updater.connection = nullptr;
+    }
+    updater.ClearJobs();
+    progressWindow.store(0);
+    keepAwake.Release();
+    ShowDeviceVersion(true);
+    CloseDeviceConnection();
+    watcher.Begin(&CMainDlg::PostModeChange, this);
+
+    if (progressDialog.HasWindow()) {
+        progressDialog.DestroyWindow();
+    }
+    EnableWindow(true);
+    cancelButton.Enable(true);
+    if (HasWindow()) {
+        UiPlatform::Backend().ForceForeground(Window());
+    }
+    SetMessage(success == 1 ? kIdsUpdated : kIdsUpdateFailed);
+    for (int k = 0; k < columnCount; ++k) {
+        updatedVersionBox[k].Enable(false);
+    }
+    cancelButton.SetText(LoadLocalizedString(kIdsClose, app.languageIndex));
+    NextDlgCtl(cancelButton);
+    return 0;
+}
+
+}  // namespace talvo
