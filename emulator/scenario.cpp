@@ -22,7 +22,9 @@ void SetVersions(Scenario& s, const char* updater, const char* main, const char*
 
 const std::vector<Entry>& Entries() {
     static const std::vector<Entry> entries = {
-        {"current", "up to date, normal mode, all versions 1.05", [](Scenario&) {}},
+        {"current", "normal mode, all versions 1.05 (older than the package)", [](Scenario&) {}},
+        {"up-to-date", "normal mode, already running the package's 1.07: no update needed",
+         [](Scenario& s) { SetVersions(s, "1.07", "1.07", "1.07"); }},
         {"outdated", "normal mode, all versions 1.00",
          [](Scenario& s) { SetVersions(s, "1.00", "1.00", "1.00"); }},
         {"mixed", "normal mode, main firmware 1.05 but DSP 1.03",

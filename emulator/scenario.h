@@ -22,7 +22,7 @@ enum class UsbPacing {
 
 struct Scenario {
     std::string name = "current";
-    std::string description = "up to date, normal mode, all versions 1.05";
+    std::string description = "normal mode, all versions 1.05 (older than the package)";
     TalvoMode startMode = TalvoMode::kNormal;
     DeviceConfig device;
     UsbPacing inputPacing = UsbPacing::kNone;   // device to host

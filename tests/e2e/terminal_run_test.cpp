@@ -62,6 +62,16 @@ TEST(TerminalRun, EveryCauseHasItsOwnExitStatus) {
     EXPECT_EQ(RunProgram("--help").status, 0);
 }
 
+TEST(TerminalRun, UpToDateDeviceIsLeftAloneUnlessForced) {
+    const Result r = RunProgram(std::string("--emulate=up-to-date") + kFast);
+    EXPECT_EQ(r.status, 4) << r.output;
+    EXPECT_TRUE(Has(r.output, "no update needed")) << r.output;
+    EXPECT_FALSE(Has(r.output, "100%")) << r.output;
+    const Result forced = RunProgram(std::string("--emulate=up-to-date --yes") + kFast);
+    EXPECT_EQ(forced.status, 0) << forced.output;
+    EXPECT_TRUE(Has(forced.output, "Firmware has been updated.")) << forced.output;
+}
+
 TEST(TerminalRun, SpeaksTheLanguageOfTheLocale) {
     const Result r = RunProgram(std::string("--emulate") + kFast, "LC_ALL=ja_JP.UTF-8");
     EXPECT_EQ(r.status, 0) << r.output;

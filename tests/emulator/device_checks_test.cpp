@@ -13,7 +13,7 @@ namespace talvo {
 namespace {
 
 using test::BuildTestImage;
-using test::TestImageSpec;
+using test::TestImageParams;
 
 TEST(DeviceCrc, MatchesPublishedCheckValueAndBitwiseForm) {
     const char* digits = "123456789";
@@ -52,14 +52,14 @@ TEST(DeviceImage, AcceptsWellFormedImagesOfEachTypeCode) {
         int typeCode;
     } cases[] = {{"FWUP", 0}, {"UASP", 1}, {"DSPA", 3}};
     for (const auto& c : cases) {
-        TestImageSpec spec;
-        spec.magic = c.magic;
-        const auto image = BuildTestImage(spec);
+        TestImageParams params;
+        params.magic = c.magic;
+        const auto image = BuildTestImage(params);
         EXPECT_EQ(Check(image, c.typeCode), ImageCheck::kOk) << c.magic;
         // The same image announced under another type code is refused.
         EXPECT_EQ(Check(image, c.typeCode == 1 ? 3 : 1), ImageCheck::kWrongMagic) << c.magic;
     }
-    TestImageSpec zeroKeys;
+    TestImageParams zeroKeys;
     zeroKeys.key0 = zeroKeys.key1 = 0;
     EXPECT_EQ(Check(BuildTestImage(zeroKeys), 1), ImageCheck::kOk);
 }
@@ -67,7 +67,7 @@ TEST(DeviceImage, AcceptsWellFormedImagesOfEachTypeCode) {
 TEST(DeviceImage, ChecksumIsTakenOverDescrambledContent) {
     // An image whose stored body checksum was computed over the scrambled
     // bytes must be refused: the device has to descramble first.
-    auto image = BuildTestImage(TestImageSpec{});
+    auto image = BuildTestImage(TestImageParams{});
     const std::uint16_t lead = test::BitwiseCrc16(image.data(), 512, 0);
     test::PutLe16(image, 556, test::BitwiseCrc16(image.data() + 560, image.size() - 560, lead));
     test::ResealHeader(image);
@@ -75,19 +75,19 @@ TEST(DeviceImage, ChecksumIsTakenOverDescrambledContent) {
 }
 
 TEST(DeviceImage, RefusesMalformedImages) {
-    const auto good = BuildTestImage(TestImageSpec{});
+    const auto good = BuildTestImage(TestImageParams{});
 
     std::vector<std::uint8_t> shortImage(good.begin(), good.begin() + 560);
     EXPECT_EQ(Check(shortImage, 1), ImageCheck::kTooShort);
 
-    TestImageSpec lower;
+    TestImageParams lower;
     lower.magic = "uasp";
     EXPECT_EQ(Check(BuildTestImage(lower), 1), ImageCheck::kWrongMagic);
 
     for (std::uint32_t revision : {5u, 7u}) {
-        TestImageSpec spec;
-        spec.formatRevision = revision;
-        EXPECT_EQ(Check(BuildTestImage(spec), 1), ImageCheck::kWrongRevision) << revision;
+        TestImageParams params;
+        params.formatRevision = revision;
+        EXPECT_EQ(Check(BuildTestImage(params), 1), ImageCheck::kWrongRevision) << revision;
     }
 
     auto truncated = good;
@@ -102,7 +102,7 @@ TEST(DeviceImage, RefusesMalformedImages) {
 }
 
 TEST(DeviceImage, OneFlippedBitAnywhereIsCaught) {
-    const auto good = BuildTestImage(TestImageSpec{});
+    const auto good = BuildTestImage(TestImageParams{});
     const struct {
         std::size_t offset;
         ImageCheck expected;
@@ -121,7 +121,7 @@ TEST(DeviceImage, OneFlippedBitAnywhereIsCaught) {
 }
 
 TEST(DeviceImage, AnnouncedChecksumMustMatchTheImage) {
-    const auto image = BuildTestImage(TestImageSpec{});
+    const auto image = BuildTestImage(TestImageParams{});
     const std::uint16_t stored = ReadLe16(image.data() + 556);
     EXPECT_EQ(CheckImage(image.data(), image.size(), 1, static_cast<std::uint16_t>(stored ^ 1)),
               ImageCheck::kAnnouncedCrcDiffers);

@@ -131,7 +131,7 @@ TEST(CoreVersions, ScenarioVersionsAreAnsweredZeroPadded) {
 }
 
 TEST_F(CoreTest, UpdateGroupGoldenShapes) {
-    const auto image = test::BuildTestImage(test::TestImageSpec{});
+    const auto image = test::BuildTestImage(test::TestImageParams{});
     const std::uint16_t crc = ReadLe16Of(image, 556);
     const auto info =
         update_.Reports(test::SetInfo(1, static_cast<std::uint32_t>(image.size()), crc));
@@ -166,9 +166,9 @@ TEST_F(CoreTest, UpdateGroupGoldenShapes) {
 }
 
 TEST_F(CoreTest, FullPieceTakes163ReportsOf64Bytes) {
-    test::TestImageSpec spec;
-    spec.bodySize = 20000;
-    const auto image = test::BuildTestImage(spec);
+    test::TestImageParams params;
+    params.bodySize = 20000;
+    const auto image = test::BuildTestImage(params);
     ASSERT_EQ(update_
                   .Send(test::SetInfo(1, static_cast<std::uint32_t>(image.size()),
                                       ReadLe16Of(image, 556)))
@@ -185,10 +185,10 @@ TEST_F(CoreTest, FullPieceTakes163ReportsOf64Bytes) {
 TEST_F(CoreTest, UpdaterImageRestartsAndIsConfirmedWithItsVerdict) {
     // Before any updater image there is nothing to confirm.
     EXPECT_EQ(update_.Send(Request(0, 5, 11, 1)).response.status(), device_status::kWrongState);
-    test::TestImageSpec spec;
-    spec.magic = "FWUP";
-    spec.version = "2.01";
-    const auto image = test::BuildTestImage(spec);
+    test::TestImageParams params;
+    params.magic = "FWUP";
+    params.version = "2.01";
+    const auto image = test::BuildTestImage(params);
     ASSERT_EQ(update_
                   .Send(test::SetInfo(0, static_cast<std::uint32_t>(image.size()),
                                       ReadLe16Of(image, 556)))
@@ -216,9 +216,9 @@ TEST(CoreVerdict, FailedUpdaterVerdictIsAnswered) {
     config.modeFaults.fwupVerdict = 1;
     DeviceCore core(config, trace);
     CoreHost host(core, TalvoDeviceLink(TalvoMode::kUpdate));
-    test::TestImageSpec spec;
-    spec.magic = "FWUP";
-    const auto image = test::BuildTestImage(spec);
+    test::TestImageParams params;
+    params.magic = "FWUP";
+    const auto image = test::BuildTestImage(params);
     host.Send(test::SetInfo(0, static_cast<std::uint32_t>(image.size()),
                             static_cast<std::uint16_t>(image[556] | (image[557] << 8))));
     host.Send(test::FwLoad(image, 0, image.size()));
@@ -406,15 +406,15 @@ TEST_F(CoreTest, SetGetPairsKeepWhatWasSet) {
 }
 
 TEST_F(CoreTest, WholeUpdateTakesImagesIntoFlashAndVersionTable) {
-    test::TestImageSpec mainSpec;
-    mainSpec.bodySize = 75484;  // a 76,044-byte image: 8 pieces, the last of 4,364 bytes
-    mainSpec.version = "1.08";
-    const auto mainImage = test::BuildTestImage(mainSpec);
-    test::TestImageSpec dspSpec;
-    dspSpec.magic = "DSPA";
-    dspSpec.version = "1.09";
-    dspSpec.bodySize = 10240 - 560;  // exactly one piece
-    const auto dspImage = test::BuildTestImage(dspSpec);
+    test::TestImageParams mainParams;
+    mainParams.bodySize = 75484;  // a 76,044-byte image: 8 pieces, the last of 4,364 bytes
+    mainParams.version = "1.08";
+    const auto mainImage = test::BuildTestImage(mainParams);
+    test::TestImageParams dspParams;
+    dspParams.magic = "DSPA";
+    dspParams.version = "1.09";
+    dspParams.bodySize = 10240 - 560;  // exactly one piece
+    const auto dspImage = test::BuildTestImage(dspParams);
 
     EXPECT_EQ(Download(mainImage, 1), 0);
     EXPECT_EQ(Download(dspImage, 3), 0);
@@ -435,13 +435,13 @@ TEST_F(CoreTest, WholeUpdateTakesImagesIntoFlashAndVersionTable) {
 }
 
 TEST_F(CoreTest, FlashKeepsItsContentUnlessAWholeGoodImageArrived) {
-    const auto good = test::BuildTestImage(test::TestImageSpec{});
+    const auto good = test::BuildTestImage(test::TestImageParams{});
     ASSERT_EQ(Download(good, 1), 0);
-    test::TestImageSpec nextSpec;
-    nextSpec.version = "1.09";
-    nextSpec.bodySize = 12000;
-    nextSpec.seed = 9;
-    const auto next = test::BuildTestImage(nextSpec);
+    test::TestImageParams nextParams;
+    nextParams.version = "1.09";
+    nextParams.bodySize = 12000;
+    nextParams.seed = 9;
+    const auto next = test::BuildTestImage(nextParams);
     const auto n = static_cast<std::uint32_t>(next.size());
     const std::uint16_t crc = ReadLe16Of(next, 556);
     auto status = [&](const Bytes& m) { return update_.Send(m).response.status(); };
@@ -558,7 +558,7 @@ TEST_F(CoreTest, ResponseShapeFaults) {
 }
 
 TEST_F(CoreTest, DroppedAndLateAnswersStillCarryTheCommandOut) {
-    const auto image = test::BuildTestImage(test::TestImageSpec{});
+    const auto image = test::BuildTestImage(test::TestImageParams{});
     core_.AddFault(Fault::Drop(9, 1));
     core_.AddFault(Fault::Late(9, 3, 7000));
     ASSERT_EQ(update_
@@ -581,9 +581,9 @@ TEST_F(CoreTest, DroppedAndLateAnswersStillCarryTheCommandOut) {
 }
 
 TEST_F(CoreTest, UnplugFaultsFireAtTheChosenPieceAndReport) {
-    test::TestImageSpec spec;
-    spec.bodySize = 30000;
-    const auto image = test::BuildTestImage(spec);
+    test::TestImageParams params;
+    params.bodySize = 30000;
+    const auto image = test::BuildTestImage(params);
     core_.AddFault(Fault::UnplugInPiece(1, 40));
     ASSERT_EQ(update_
                   .Send(test::SetInfo(1, static_cast<std::uint32_t>(image.size()),

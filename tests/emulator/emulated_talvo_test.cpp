@@ -137,22 +137,22 @@ TEST_F(TalvoOnBus, RestartRequestsMoveBetweenTheModes) {
 
 TEST_F(TalvoOnBus, WholeUpdateDrivenByAScriptedHost) {
     EmulatedTalvo talvo(bus_, Scenario::Named("outdated"));
-    test::TestImageSpec fwupSpec;
-    fwupSpec.magic = "FWUP";
-    fwupSpec.version = "1.06";
-    fwupSpec.bodySize = 3000;
-    test::TestImageSpec mainSpec;
-    mainSpec.version = "1.07";
-    mainSpec.bodySize = 76044 - 560;
-    mainSpec.seed = 2;
-    test::TestImageSpec dspSpec;
-    dspSpec.magic = "DSPA";
-    dspSpec.version = "1.08";
-    dspSpec.bodySize = 10244 - 560;
-    dspSpec.seed = 3;
-    const Bytes fwup = test::BuildTestImage(fwupSpec);
-    const Bytes mainImage = test::BuildTestImage(mainSpec);
-    const Bytes dsp = test::BuildTestImage(dspSpec);
+    test::TestImageParams fwupParams;
+    fwupParams.magic = "FWUP";
+    fwupParams.version = "1.06";
+    fwupParams.bodySize = 3000;
+    test::TestImageParams mainParams;
+    mainParams.version = "1.07";
+    mainParams.bodySize = 76044 - 560;
+    mainParams.seed = 2;
+    test::TestImageParams dspParams;
+    dspParams.magic = "DSPA";
+    dspParams.version = "1.08";
+    dspParams.bodySize = 10244 - 560;
+    dspParams.seed = 3;
+    const Bytes fwup = test::BuildTestImage(fwupParams);
+    const Bytes mainImage = test::BuildTestImage(mainParams);
+    const Bytes dsp = test::BuildTestImage(dspParams);
 
     auto host = std::make_unique<BusHost>(bus_);
     ASSERT_TRUE(host->Open(kTalvoNormalProductId, 16));
@@ -252,9 +252,9 @@ TEST_F(TalvoOnBus, FailedUpdaterVerdictAndRefusedOrWrongRestarts) {
     Scenario fails = Scenario::Named("fwup-fails");
     fails.startMode = TalvoMode::kUpdate;
     EmulatedTalvo talvo(bus_, fails);
-    test::TestImageSpec spec;
-    spec.magic = "FWUP";
-    const Bytes fwup = test::BuildTestImage(spec);
+    test::TestImageParams params;
+    params.magic = "FWUP";
+    const Bytes fwup = test::BuildTestImage(params);
     {
         BusHost host(bus_);
         ASSERT_TRUE(host.Open(kTalvoUpdateProductId, 64));
@@ -272,9 +272,9 @@ TEST_F(TalvoOnBus, FailedUpdaterVerdictAndRefusedOrWrongRestarts) {
 TEST_F(TalvoOnBus, UnplugInTheMiddleOfAPieceKeepsTheFlash) {
     EmulatedTalvo talvo(bus_, Scenario::Named("unplug-download"));
     talvo.PlugIn(TalvoMode::kUpdate);
-    test::TestImageSpec spec;
-    spec.bodySize = 30000;
-    const Bytes image = test::BuildTestImage(spec);
+    test::TestImageParams params;
+    params.bodySize = 30000;
+    const Bytes image = test::BuildTestImage(params);
     BusHost host(bus_);
     ASSERT_TRUE(host.Open(kTalvoUpdateProductId, 64));
     EXPECT_FALSE(Download(host, image, 1));

@@ -15,9 +15,9 @@ namespace {
 using test::Bytes;
 
 Bytes Image() {
-    test::TestImageSpec spec;
-    spec.bodySize = 76044 - 560;
-    return test::BuildTestImage(spec);
+    test::TestImageParams params;
+    params.bodySize = 76044 - 560;
+    return test::BuildTestImage(params);
 }
 
 std::uint16_t BodyCrc(const Bytes& image) {

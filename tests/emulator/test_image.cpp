@@ -42,10 +42,10 @@ void ResealHeader(std::vector<std::uint8_t>& image) {
     PutLe16(image, 558, BitwiseCrc16(image.data() + 512, 46, 0));
 }
 
-std::vector<std::uint8_t> BuildTestImage(const TestImageSpec& spec) {
-    const std::size_t total = 560 + spec.bodySize;
+std::vector<std::uint8_t> BuildTestImage(const TestImageParams& params) {
+    const std::size_t total = 560 + params.bodySize;
     std::vector<std::uint8_t> image(total, 0);
-    std::uint32_t state = spec.seed * 2654435761u + 12345u;
+    std::uint32_t state = params.seed * 2654435761u + 12345u;
     for (std::size_t i = 0; i < total; ++i) {
         if (i >= 512 && i < 560) {
             continue;
@@ -54,23 +54,24 @@ std::vector<std::uint8_t> BuildTestImage(const TestImageSpec& spec) {
         image[i] = static_cast<std::uint8_t>(state >> 16);
     }
     for (std::size_t i = 0; i < 4; ++i) {
-        image[512 + i] = static_cast<std::uint8_t>(i < spec.magic.size() ? spec.magic[i] : 0);
-        image[516 + i] = static_cast<std::uint8_t>(i < spec.version.size() ? spec.version[i] : 0);
+        image[512 + i] = static_cast<std::uint8_t>(i < params.magic.size() ? params.magic[i] : 0);
+        image[516 + i] =
+            static_cast<std::uint8_t>(i < params.version.size() ? params.version[i] : 0);
     }
     for (std::size_t i = 0; i < 8; ++i) {
         image[520 + i] = static_cast<std::uint8_t>(0xA0 + i);  // aux1
         image[548 + i] = static_cast<std::uint8_t>(0xC0 + i);  // aux3
     }
-    PutLe32(image, 528, spec.formatRevision);
-    PutLe32(image, 532, spec.key0);
-    PutLe32(image, 536, spec.key1);
+    PutLe32(image, 528, params.formatRevision);
+    PutLe32(image, 532, params.key0);
+    PutLe32(image, 536, params.key1);
     PutLe32(image, 540, 0xB0B1B2B3u);  // aux2
     PutLe32(image, 544, static_cast<std::uint32_t>(total));
     const std::uint16_t lead = BitwiseCrc16(image.data(), 512, 0);
     PutLe16(image, 556, BitwiseCrc16(image.data() + 560, total - 560, lead));
     ResealHeader(image);
-    Scramble(image, 0, 512, spec.key0, spec.key1);
-    Scramble(image, 560, total, spec.key0, spec.key1);
+    Scramble(image, 0, 512, params.key0, params.key1);
+    Scramble(image, 560, total, params.key0, params.key1);
     return image;
 }
 

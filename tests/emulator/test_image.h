@@ -10,7 +10,7 @@
 
 namespace talvo::test {
 
-struct TestImageSpec {
+struct TestImageParams {
     std::string magic = "UASP";
     std::string version = "1.07";
     std::size_t bodySize = 4000;  // bytes after the header; a multiple of 4
@@ -20,7 +20,7 @@ struct TestImageSpec {
     std::uint32_t seed = 1;
 };
 
-std::vector<std::uint8_t> BuildTestImage(const TestImageSpec& spec);
+std::vector<std::uint8_t> BuildTestImage(const TestImageParams& params);
 
 // Recomputes the header checksum after a test changed header bytes.
 void ResealHeader(std::vector<std::uint8_t>& image);
