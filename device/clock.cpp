@@ -50,7 +50,15 @@ std::uint32_t ScaledClock::TickCount() {
 }
 
 void ScaledClock::Sleep(std::uint32_t milliseconds) {
-    std::this_thread::sleep_for(RealDuration(milliseconds));
+    // Some systems round a sleep down to whole milliseconds, so that a sleep
+    // of less than one returns at once. Sleep towards a fixed end on the
+    // steady clock and yield through whatever is left when the system wakes
+    // too early: a scaled sleep lasts at least its real duration.
+    const auto end = std::chrono::steady_clock::now() + RealDuration(milliseconds);
+    std::this_thread::sleep_until(end);
+    while (std::chrono::steady_clock::now() < end) {
+        std::this_thread::yield();
+    }
 }
 
 std::chrono::nanoseconds ScaledClock::RealDuration(std::uint32_t milliseconds) {

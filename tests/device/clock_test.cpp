@@ -22,6 +22,23 @@ TEST(ScaledClockTest, LongSleepPassesQuicklyAndTicksAdvanceScaled) {
     EXPECT_LT(ticks, 2000000u);
 }
 
+TEST(ScaledClockTest, ShortScaledSleepsLastAtLeastTheirRealDuration) {
+    // Below a millisecond of real time as well: every sleep must last what
+    // the scaled clock promises, or paced waits run too fast.
+    for (const double speedup : {50.0, 400.0, 4000.0}) {
+        ScaledClock clock(speedup);
+        for (const std::uint32_t ms : {1u, 7u, 20u, 60u}) {
+            const auto wanted = clock.RealDuration(ms);
+            for (int i = 0; i < 5; ++i) {
+                const auto before = steady_clock::now();
+                clock.Sleep(ms);
+                EXPECT_GE(steady_clock::now() - before, wanted)
+                    << ms << " ms at speed-up " << speedup;
+            }
+        }
+    }
+}
+
 TEST(ScaledClockTest, RealDurationDividesBySpeedupAndNeverRunsSlow) {
     ScaledClock fast(1000.0);
     EXPECT_EQ(fast.RealDuration(5000), milliseconds(5));
