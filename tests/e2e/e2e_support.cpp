@@ -23,17 +23,25 @@ void Rig::Sink(const wchar_t* line, void* self) {
     rig->lines_.push_back(text);
 }
 
-Outcome Rig::Run(const Scenario& scenario, const FirmwarePackage& package,
-                 const std::function<void(EmulatedTalvo&, CUpdateSession&)>& beforeStart) {
+bool Rig::Connect(const Scenario& scenario) {
     session.reset();
     talvo.reset();
-    Outcome outcome;
     {
         std::lock_guard<std::mutex> lock(linesMutex_);
         lines_.clear();
     }
     talvo = std::make_unique<EmulatedTalvo>(bus_, scenario);
     session = std::make_unique<CUpdateSession>();
+    CUpdateSession& s = *session;
+    return s.Begin() && s.PumpUntil([&] { return s.DeviceReady(); }, 60000);
+}
+
+Outcome Rig::Run(const Scenario& scenario, const FirmwarePackage& package,
+                 const std::function<void(EmulatedTalvo&, CUpdateSession&)>& beforeStart) {
+    Outcome outcome;
+    if (!Connect(scenario)) {
+        return outcome;
+    }
     CUpdateSession& s = *session;
     s.onMessage = [&](const ThreadMessage& message) {
         if (message.message == kMsgUpdateProgress) {
@@ -43,9 +51,6 @@ Outcome Rig::Run(const Scenario& scenario, const FirmwarePackage& package,
             outcome.commands = talvo->CommandNames();
         }
     };
-    if (!s.Begin() || !s.PumpUntil([&] { return s.DeviceReady(); }, 60000)) {
-        return outcome;
-    }
     talvo->Core().ClearCommands();
     if (beforeStart) {
         beforeStart(*talvo, s);

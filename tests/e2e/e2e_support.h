@@ -46,6 +46,9 @@ class Rig {
     // reads were cleared from the log), right before Start.
     Outcome Run(const Scenario& scenario, const FirmwarePackage& package,
                 const std::function<void(EmulatedTalvo&, CUpdateSession&)>& beforeStart = {});
+    // Puts a device set up by `scenario` on the bus and a new session in
+    // front of it; true once the session has it open, ready and read.
+    bool Connect(const Scenario& scenario);
 
     std::unique_ptr<EmulatedTalvo> talvo;
     std::unique_ptr<CUpdateSession> session;

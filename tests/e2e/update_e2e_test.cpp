@@ -60,6 +60,24 @@ TEST(UpdateE2E, NormalModeDeviceGetsTheShippedPackageAndReportsItsNewVersion) {
     EXPECT_EQ(rig.talvo->Version(3), "1.07");
 }
 
+TEST(UpdateE2E, OnlyADeviceRunningThePackageVersionsNeedsNoUpdate) {
+    struct Case {
+        const char* scenario;
+        bool needed;
+    };
+    for (const Case c : {Case{"up-to-date", false}, Case{"current", true}, Case{"outdated", true},
+                         Case{"mixed", true}}) {
+        SCOPED_TRACE(c.scenario);
+        Rig rig;
+        ASSERT_TRUE(rig.Connect(Named(c.scenario)));
+        EXPECT_EQ(rig.session->UpdateNeeded(Shipped()), c.needed);
+        if (!c.needed) {
+            EXPECT_EQ(rig.session->deviceVersion[1], u"1.07");
+            EXPECT_EQ(rig.session->deviceVersion[2], u"1.07");
+        }
+    }
+}
+
 TEST(UpdateE2E, DeviceAlreadyInUpdateModeGetsNoRestartRequest) {
     Rig rig;
     const Outcome o = rig.Run(Named("update-mode"), Shipped());
