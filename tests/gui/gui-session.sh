@@ -30,6 +30,14 @@ winpath() {
     printf 'Z:%s' "$1" | tr '/' '\\'
 }
 
+# Xvfb is ready once its socket exists (and, where xdpyinfo is installed,
+# once it answers).
+ready() {
+    [ -e "/tmp/.X11-unix/X$n" ] || return 1
+    command -v xdpyinfo >/dev/null 2>&1 || return 0
+    DISPLAY=":$n" xdpyinfo >/dev/null 2>&1
+}
+
 start() {
     command -v Xvfb >/dev/null 2>&1 ||
         die "Xvfb not found: the GUI tests need a virtual X display (Debian package xvfb)"
@@ -40,24 +48,36 @@ start() {
     [ -f "$dir/session.env" ] && stop_session
     rm -rf "$dir/prefix" "$dir/session.env"
 
-    # A free display number: no lock file and no socket.
+    # A free display number: no lock file and no socket. Another run may
+    # take the same number at the same moment; then Xvfb ends at once and
+    # the next number is tried.
     n=70
-    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do
-        n=$((n + 1))
+    xvfb=""
+    while [ -z "$xvfb" ]; do
+        while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do
+            n=$((n + 1))
+        done
         [ $n -lt 400 ] || die "no free X display number between 70 and 400"
-    done
-    # Detached from CTest's output pipes, so CTest does not wait for it.
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >"$dir/xvfb.log" 2>&1 &
-    xvfb=$!
-    i=0
-    until DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; do
-        i=$((i + 1))
-        if [ $i -gt 100 ] || ! kill -0 "$xvfb" 2>/dev/null; then
-            kill "$xvfb" 2>/dev/null
-            cat "$dir/xvfb.log" >&2
-            die "Xvfb did not start on display :$n"
-        fi
-        sleep 0.1
+        # Detached from CTest's output pipes, so CTest does not wait for it.
+        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >"$dir/xvfb.log" 2>&1 &
+        xvfb=$!
+        i=0
+        until ready; do
+            i=$((i + 1))
+            if ! kill -0 "$xvfb" 2>/dev/null; then
+                echo "gui-session: Xvfb could not take display :$n; trying the next" >&2
+                cat "$dir/xvfb.log" >&2
+                xvfb=""
+                n=$((n + 1))
+                break
+            fi
+            if [ $i -gt 200 ]; then
+                kill "$xvfb" 2>/dev/null
+                cat "$dir/xvfb.log" >&2
+                die "Xvfb did not start on display :$n within 20 s"
+            fi
+            sleep 0.1
+        done
     done
 
     WINEPREFIX="$dir/prefix"

@@ -246,18 +246,27 @@ bool Window::pressKey(WORD virtualKey, KeyRoute route) const {
         return false;
     }
     if (route == KeyRoute::kPostToFocus) {
-        HWND target = focus().handle();
-        if (target == nullptr) {
-            target = activeWindow().handle();
-        }
-        if (target == nullptr) {
-            target = handle_;
+        // The thread's focus, else its active window, else this window. A
+        // thread that has just started can still report the focus of a
+        // window that is gone, or of another process, so only a live window
+        // of this window's own process is taken.
+        const DWORD pid = processId();
+        HWND target = handle_;
+        for (const Window& candidate : {focus(), activeWindow()}) {
+            if (candidate.exists() && candidate.processId() == pid) {
+                target = candidate.handle();
+                break;
+            }
         }
         const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC)) << 16;
         const LPARAM down = 1 | scan;
         const LPARAM up = down | (LPARAM{1} << 30) | static_cast<LPARAM>(0x80000000UL);
-        return PostMessageW(target, WM_KEYDOWN, virtualKey, down) != FALSE &&
-               PostMessageW(target, WM_KEYUP, virtualKey, up) != FALSE;
+        if (PostMessageW(target, WM_KEYDOWN, virtualKey, down) == FALSE) {
+            return false;
+        }
+        // The key-down can close the window before the key-up is posted
+        // (Enter on a message box): then the key has done its work.
+        return PostMessageW(target, WM_KEYUP, virtualKey, up) != FALSE || !IsWindow(target);
     }
     HWND top = GetAncestor(handle_, GA_ROOT);
     SetForegroundWindow(top);
