@@ -97,6 +97,10 @@ struct LocaleCase {
     LanguageIndex index;
 };
 
+void PrintTo(const LocaleCase& c, std::ostream* os) {
+    *os << "locale " << std::hex << c.lcid;
+}
+
 class AppLanguage : public ::testing::TestWithParam<LocaleCase> {};
 
 TEST_P(AppLanguage, TheUsersLocaleChoosesEveryText) {

@@ -111,6 +111,10 @@ struct VersionCase {
     std::u16string shown;
 };
 
+void PrintTo(const VersionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class MainDialogVersions : public ::testing::TestWithParam<VersionCase> {};
 
 TEST_P(MainDialogVersions, ShowsTheNormalVersionOnlyWhenAllAgree) {

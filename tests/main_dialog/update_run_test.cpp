@@ -41,6 +41,10 @@ struct StartCase {
     bool asks;
 };
 
+void PrintTo(const StartCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class StartDecision : public ::testing::TestWithParam<StartCase> {};
 
 Scenario RefusingAll() {
