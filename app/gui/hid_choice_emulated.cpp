@@ -2,6 +2,8 @@
 // system's HID devices. TALVO_EMULATOR_SCENARIO names its scenario
 // ("current" when unset); TALVO_EMULATOR_SPEEDUP, when set to a number of at
 // least 1, runs the device side's clock that much faster than real time.
+// TALVO_EMULATOR_VERSION, when set, is the version text the device reports
+// for every firmware type (at most 15 characters).
 #include <cstdlib>
 #include <optional>
 
@@ -43,12 +45,24 @@ class EmulatedChoice final : public HidChoice {
 std::unique_ptr<HidChoice> ChooseHidPlatform(std::string* error) {
     const char* name = std::getenv("TALVO_EMULATOR_SCENARIO");
     const std::string wanted = name != nullptr && *name != '\0' ? name : "current";
-    const std::optional<Scenario> scenario = Scenario::Find(wanted);
+    std::optional<Scenario> scenario = Scenario::Find(wanted);
     if (!scenario) {
         if (error != nullptr) {
             *error = "Unknown emulator scenario \"" + wanted + "\".";
         }
         return nullptr;
+    }
+    if (const char* v = std::getenv("TALVO_EMULATOR_VERSION"); v != nullptr && *v != '\0') {
+        const std::string version = v;
+        if (version.size() > 15) {
+            if (error != nullptr) {
+                *error = "TALVO_EMULATOR_VERSION is longer than 15 characters.";
+            }
+            return nullptr;
+        }
+        for (const std::size_t typeCode : {0u, 1u, 3u}) {
+            scenario->device.versions[typeCode] = version;
+        }
     }
     double speedup = 1.0;
     if (const char* s = std::getenv("TALVO_EMULATOR_SPEEDUP"); s != nullptr && *s != '\0') {

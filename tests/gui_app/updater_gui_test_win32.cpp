@@ -30,20 +30,22 @@ class UpdaterTest : public ::testing::Test {
     }
     std::wstring S(int baseId) const { return W(FindString(baseId + offset_)); }
 
-    Process Launch(const std::wstring& exe, const std::wstring& scenario) {
+    Process Launch(const std::wstring& exe, const std::wstring& scenario,
+                   const std::wstring& version = {}) {
         LaunchOptions options;
         options.program = ExecutableDirectory() + exe;
         if (!scenario.empty()) {
             options.environment.emplace_back(L"TALVO_EMULATOR_SCENARIO", scenario);
             options.environment.emplace_back(L"TALVO_EMULATOR_SPEEDUP", L"10");
+            options.environment.emplace_back(L"TALVO_EMULATOR_VERSION", version);
         }
         std::wstring error;
         Process p = Process::Start(options, &error);
         EXPECT_TRUE(p.started()) << Utf8(error);
         return p;
     }
-    Process LaunchEmulated(const std::wstring& scenario) {
-        return Launch(L"TALVO-FW-Updater-Emulated.exe", scenario);
+    Process LaunchEmulated(const std::wstring& scenario, const std::wstring& version = {}) {
+        return Launch(L"TALVO-FW-Updater-Emulated.exe", scenario, version);
     }
 
     void Screenshot(const std::wstring& name, Window window = Window{}) {
@@ -191,6 +193,38 @@ TEST_F(UpdaterTest, AFailedEmulatedUpdateSaysSo) {
     ASSERT_TRUE(WaitForMessage(main, kIdsUpdateFailed, Millis{120000}));
     EXPECT_EQ(main.control(kIdcCancelButton).text(), S(kIdsClose));
     Screenshot(L"failed-en", main);
+    ASSERT_TRUE(main.clickControl(kIdcCancelButton));
+    EXPECT_EQ(p.waitForExitOrKill(), Code(2));
+}
+
+TEST_F(UpdaterTest, AnUpToDateDeviceIsAskedAboutWithCancelAsTheDefault) {
+    UseLanguage(LANG_ENGLISH, 0);
+    Process p = LaunchEmulated(L"current", L"1.07");
+    const Window main = Accept(p);
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(WaitForMessage(main, kIdsPressStart));
+    EXPECT_EQ(main.control(1011).text(), L"1.07");
+    ASSERT_TRUE(main.clickControl(kIdcStart));
+    std::optional<MessageBoxView> box = p.waitForMessageBox({main});
+    ASSERT_TRUE(box) << p.describeWindows();
+    EXPECT_EQ(box->caption, kTitle);
+    EXPECT_EQ(box->text, S(kIdsNoUpdateNeeded));
+    EXPECT_EQ(box->buttonText(IDOK), S(kIdsOk));
+    EXPECT_EQ(box->buttonText(IDCANCEL), S(kIdsCancel));
+    EXPECT_TRUE(WaitUntil([&] { return box->window.focus().id() == IDCANCEL; }, kStateTimeout))
+        << "Cancel is the default";
+    Screenshot(L"no-update-needed-en", box->window);
+    ASSERT_TRUE(box->window.pressEnter());
+    ASSERT_TRUE(WaitUntil([&] { return !box->window.exists(); }, kStateTimeout));
+    EXPECT_TRUE(main.control(kIdcStart).enabled());
+    EXPECT_FALSE(p.waitForWindow(S(kIdsProgressCaption), Millis{500}));
+
+    // Asked again, OK starts the update.
+    ASSERT_TRUE(main.clickControl(kIdcStart));
+    box = p.waitForMessageBox({main});
+    ASSERT_TRUE(box);
+    ASSERT_TRUE(box->answer(IDOK));
+    ASSERT_TRUE(WaitForMessage(main, kIdsUpdated, Millis{120000}));
     ASSERT_TRUE(main.clickControl(kIdcCancelButton));
     EXPECT_EQ(p.waitForExitOrKill(), Code(2));
 }
