@@ -126,6 +126,18 @@ TEST_F(UpdaterTest, WithoutADeviceAsksForItAndTheAboutBoxOpensFromTheSystemMenu)
     EXPECT_EQ(p.waitForExitOrKill(), Code(2));
 }
 
+TEST_F(UpdaterTest, TheProductFindsNoTalvoHereAndAsksForIt) {
+    UseLanguage(LANG_ENGLISH, 0);
+    Process p = Launch(L"TALVO-FW-Updater.exe", L"");
+    const Window main = Accept(p);
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(WaitForMessage(main, kIdsConnectDevice));
+    EXPECT_FALSE(main.control(kIdcStart).enabled());
+    EXPECT_EQ(main.control(1013).text(), L"1.07") << "the product carries the package too";
+    ASSERT_TRUE(main.pressEscape());
+    EXPECT_EQ(p.waitForExitOrKill(), Code(2));
+}
+
 TEST_F(UpdaterTest, ASecondInstanceShowsItsBoxAndEndsWithZeroWhileTheFirstRuns) {
     UseLanguage(LANG_ENGLISH, 0);
     Process first = LaunchEmulated(L"absent");
