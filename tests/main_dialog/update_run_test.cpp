@@ -172,11 +172,15 @@ TEST(UpdateRun, SucceedsShowsProgressAndEndsInFrontWithClose) {
     // The bar as the user sees it: never backwards, within 0..100.
     std::vector<int> seen;
     while (rig.State() == MainDialogState::Updating) {
-        if (u.FindDialog(kIddProgress)) {
-            const int pos = u.ProgressPos(p, kIdcProgressBar);
-            if (seen.empty() || seen.back() != pos) {
-                seen.push_back(pos);
+        // Read in one go on the UI thread: the window may go at any moment.
+        std::optional<int> pos;
+        rig.backend.Invoke([&] {
+            if (rig.backend.IsWindow(p)) {
+                pos = rig.backend.GetProgressPos(rig.backend.GetItem(p, kIdcProgressBar));
             }
+        });
+        if (pos && (seen.empty() || seen.back() != *pos)) {
+            seen.push_back(*pos);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
