@@ -149,7 +149,8 @@ TEST_F(ConfirmationTest, UnpluggingClosesTheBoxAndDisablesStart) {
 
 TEST(UpdateRun, SucceedsShowsProgressAndEndsInFrontWithClose) {
     AppRig rig;
-    rig.Start("current");
+    // Slow writes give the bar time to be seen at every stage.
+    rig.Start("slow-write");
     const WindowRef m = rig.Accept();
     ASSERT_TRUE(m);
     HeadlessUser& u = rig.user;
@@ -190,6 +191,8 @@ TEST(UpdateRun, SucceedsShowsProgressAndEndsInFrontWithClose) {
     EXPECT_GE(seen.front(), 0);
     EXPECT_LE(seen.back(), 100);
     EXPECT_GT(seen.back(), 50) << "the second image's half was shown";
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](int v) { return v > 10 && v <= 50; }))
+        << "the first image's half was shown";
 
     EXPECT_EQ(u.Text(m, kIdcMessage), S(kIdsUpdated));
     EXPECT_LT(u.FontWeight(m, kIdcMessage), 700);
