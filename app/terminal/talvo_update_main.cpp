@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,25 +32,30 @@ namespace {
 
 constexpr int kBarWidth = 40;
 
+// The program's output. Diagnostic lines come from the update thread while
+// the progress comes from the session thread, so every write holds the lock.
 class Console {
   public:
     explicit Console(bool bar) : bar_(bar) {}
 
     void Line(const std::string& text) {
-        EndBar();
+        std::lock_guard<std::mutex> lock(mutex_);
+        EndBarLocked();
         std::fputs(text.c_str(), stdout);
         std::fputc('\n', stdout);
         std::fflush(stdout);
     }
     void Text(int baseId) { Line(ToTerminalText(LoadLocalizedString(baseId))); }
     void Error(const std::string& text) {
-        EndBar();
+        std::lock_guard<std::mutex> lock(mutex_);
+        EndBarLocked();
         std::fputs(text.c_str(), stderr);
         std::fputc('\n', stderr);
         std::fflush(stderr);
     }
 
     void Progress(unsigned percent) {
+        std::lock_guard<std::mutex> lock(mutex_);
         if (shown_ && percent == last_) {
             return;
         }
@@ -72,10 +78,11 @@ class Console {
             text.push_back(static_cast<char16_t>(*c));
         }
         std::string utf8 = ToUtf8(text);
+        std::lock_guard<std::mutex> lock(mutex_);
         if (barOpen_ && !utf8.empty() && utf8.front() == '\n') {
             utf8.erase(0, 1);  // the bar's line ends here anyway
         }
-        EndBar();
+        EndBarLocked();
         std::fputs(utf8.c_str(), stdout);
         std::fflush(stdout);
     }
@@ -85,13 +92,19 @@ class Console {
     }
 
     void EndBar() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        EndBarLocked();
+    }
+
+  private:
+    void EndBarLocked() {
         if (barOpen_) {
             std::fputc('\n', stdout);
             barOpen_ = false;
         }
     }
 
-  private:
+    std::mutex mutex_;
     bool bar_;
     bool barOpen_ = false;
     bool shown_ = false;

@@ -72,6 +72,16 @@ TEST(TerminalRun, UpToDateDeviceIsLeftAloneUnlessForced) {
     EXPECT_TRUE(Has(forced.output, "Firmware has been updated.")) << forced.output;
 }
 
+TEST(TerminalRun, DiagnosticLinesAndTheBarShareTheOutput) {
+    // The diagnostic comes from the update thread while the bar is drawn by
+    // the session thread: each line is whole, and the bar's line is ended
+    // before the diagnostic starts.
+    const Result r = RunProgram(std::string("--emulate=setinfo-error --progress=bar") + kFast);
+    EXPECT_EQ(r.status, 25) << r.output;
+    EXPECT_TRUE(Has(r.output, "%\nerror : receive error response. (FU_SETINFO) [0x05]\n"))
+        << r.output;
+}
+
 TEST(TerminalRun, SpeaksTheLanguageOfTheLocale) {
     const Result r = RunProgram(std::string("--emulate") + kFast, "LC_ALL=ja_JP.UTF-8");
     EXPECT_EQ(r.status, 0) << r.output;
