@@ -49,16 +49,17 @@ std::uint32_t ScaledClock::TickCount() {
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(std::fmod(scaled, 4294967296.0)));
 }
 
-void ScaledClock::Sleep(std::uint32_t milliseconds) {
-    // Some systems round a sleep down to whole milliseconds, so that a sleep
-    // of less than one returns at once. Sleep towards a fixed end on the
-    // steady clock and yield through whatever is left when the system wakes
-    // too early: a scaled sleep lasts at least its real duration.
-    const auto end = std::chrono::steady_clock::now() + RealDuration(milliseconds);
+void SleepUntil(std::chrono::steady_clock::time_point end) {
     std::this_thread::sleep_until(end);
     while (std::chrono::steady_clock::now() < end) {
         std::this_thread::yield();
     }
+}
+
+void ScaledClock::Sleep(std::uint32_t milliseconds) {
+    // A scaled sleep lasts at least its real duration, also below a
+    // millisecond.
+    SleepUntil(std::chrono::steady_clock::now() + RealDuration(milliseconds));
 }
 
 std::chrono::nanoseconds ScaledClock::RealDuration(std::uint32_t milliseconds) {

@@ -39,6 +39,11 @@ class ScaledClock : public IClock {
     std::chrono::steady_clock::time_point origin_;
 };
 
+// Sleeps until `end` on the steady clock, and never returns before it: where
+// the system sleep rounds down to whole milliseconds (MinGW), a wait of less
+// than one returns at once, so the rest is yielded through.
+void SleepUntil(std::chrono::steady_clock::time_point end);
+
 namespace Clock {
 IClock& Current();               // SystemClock() unless replaced
 void SetCurrent(IClock* clock);  // null restores SystemClock()

@@ -39,7 +39,9 @@ void EmulatedTalvo::Pacer::WaitForSlot() {
     if (next_ + 4 * period < now) {
         next_ = now;
     } else if (next_ > now) {
-        std::this_thread::sleep_until(next_);
+        // Not a system sleep alone: one that wakes early would let the
+        // report out before its frame.
+        SleepUntil(next_);
     }
     next_ += period;
 }

@@ -39,6 +39,17 @@ TEST(ScaledClockTest, ShortScaledSleepsLastAtLeastTheirRealDuration) {
     }
 }
 
+TEST(SleepUntilTest, NeverReturnsBeforeItsEnd) {
+    for (const auto wait : {std::chrono::microseconds(30), std::chrono::microseconds(125),
+                            std::chrono::microseconds(900), std::chrono::microseconds(2500)}) {
+        for (int i = 0; i < 10; ++i) {
+            const auto end = steady_clock::now() + wait;
+            SleepUntil(end);
+            EXPECT_GE(steady_clock::now(), end) << wait.count() << " us";
+        }
+    }
+}
+
 TEST(ScaledClockTest, RealDurationDividesBySpeedupAndNeverRunsSlow) {
     ScaledClock fast(1000.0);
     EXPECT_EQ(fast.RealDuration(5000), milliseconds(5));
