@@ -8,21 +8,6 @@
 
 namespace talvo {
 
-ResultCode ValidationToResult(std::int32_t validation) {
-    switch (validation) {
-        case -8:
-        case -7:
-            return kResultImageChecksum;
-        case -6:
-        case -5:
-            return kResultBadImage;
-        case -1:
-            return kResultNoMemory;
-        default:
-            return kResultFailed;
-    }
-}
-
 CFirmUpdater::CFirmUpdater() = default;
 
 CFirmUpdater::~CFirmUpdater() {

@@ -98,7 +98,4 @@ class CFirmUpdater : public Thread {
     std::atomic<ResultCode> lastResult{1};
 };
 
-// The update sequence's reading of an image validation result.
-ResultCode ValidationToResult(std::int32_t validation);
-
 }  // namespace talvo

@@ -116,21 +116,6 @@ ResultCode RunExchange(ulo_CHidComm& comm, const Exchange& step, std::uint32_t t
     return result;
 }
 
-ResultCode MapValidation(std::int32_t result) {
-    switch (result) {
-        case -8:
-        case -7:
-            return kResultImageChecksum;
-        case -6:
-        case -5:
-            return kResultBadImage;
-        case -1:
-            return kResultNoMemory;
-        default:
-            return kResultFailed;
-    }
-}
-
 }  // namespace
 
 ResultCode ulo_CHidComm::DownloadImage(CommandParams* params) {
@@ -151,7 +136,7 @@ ResultCode ulo_CHidComm::DownloadImage(CommandParams* params) {
         ulo_CFirmFile file;
         const std::int32_t valid = file.Validate(image, length);
         if (valid != 0) {
-            return MapValidation(valid);
+            return ValidationToResult(valid);
         }
         const std::int32_t type = file.GetType();
         downloading.store(1);

@@ -45,4 +45,21 @@ inline constexpr ResultCode kResultLoadFailed = -15;
 inline constexpr ResultCode kResultWriteFailed = -16;
 // -6 and -8 are not produced on the device side.
 
+// How a failed image validation reads as a result of the download command
+// and of the update sequence: checksum, format, memory, anything else.
+constexpr ResultCode ValidationToResult(std::int32_t validation) {
+    switch (validation) {
+        case -8:
+        case -7:
+            return kResultImageChecksum;
+        case -6:
+        case -5:
+            return kResultBadImage;
+        case -1:
+            return kResultNoMemory;
+        default:
+            return kResultFailed;
+    }
+}
+
 }  // namespace talvo
