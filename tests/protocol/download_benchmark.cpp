@@ -279,11 +279,11 @@ void Report(benchmark::State& state, const Images& images, std::uint64_t allocat
     state.counters["allocs_per_dl"] = static_cast<double>(allocations) / downloads;
 }
 
-void BM_DownloadOverEmulatedBus(benchmark::State& state) {
+// Downloads both images once per iteration over whatever HID platform is
+// current, then reports the figures counted by `device`.
+template <class Device>
+void RunDownloads(benchmark::State& state, Device& device) {
     Images images;
-    EmulatedBus bus;
-    ScopedHidPlatform platform(bus);
-    BusResponder device(bus);
     auto comm = OpenComm();
     if (!comm) {
         state.SkipWithError("open failed");
@@ -302,29 +302,19 @@ void BM_DownloadOverEmulatedBus(benchmark::State& state) {
     Report(state, images, g_allocations.load() - allocBefore, cpu, device, reports);
     comm->Close();
 }
+
+void BM_DownloadOverEmulatedBus(benchmark::State& state) {
+    EmulatedBus bus;
+    ScopedHidPlatform platform(bus);
+    BusResponder device(bus);
+    RunDownloads(state, device);
+}
 BENCHMARK(BM_DownloadOverEmulatedBus)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_DownloadOverLoopback(benchmark::State& state) {
-    Images images;
     LoopbackPlatform loopback;
     ScopedHidPlatform platform(loopback);
-    auto comm = OpenComm();
-    if (!comm) {
-        state.SkipWithError("open failed");
-        return;
-    }
-    const std::uint64_t reports = loopback.Reports();
-    const std::uint64_t allocBefore = g_allocations.load();
-    const std::clock_t cpuBefore = std::clock();
-    for (auto _ : state) {
-        if (DownloadBoth(*comm, images) != kResultOk) {
-            state.SkipWithError("download failed");
-            break;
-        }
-    }
-    const std::clock_t cpu = std::clock() - cpuBefore;
-    Report(state, images, g_allocations.load() - allocBefore, cpu, loopback, reports);
-    comm->Close();
+    RunDownloads(state, loopback);
 }
 BENCHMARK(BM_DownloadOverLoopback)->Unit(benchmark::kMillisecond)->UseRealTime();
 
