@@ -142,7 +142,7 @@ int DeviceCore::PieceOf(std::uint8_t group, std::uint8_t command, const std::uin
         return -1;
     }
     if (command == kCmdFuFwLoad && payloadBytes >= 4) {
-        return static_cast<int>(ReadLe32(payload) / kMaxPieceSize);
+        return static_cast<int>(DeviceLe32(payload) / kMaxPieceSize);
     }
     if (command == kCmdFuWriteFw && session_.pending) {
         return static_cast<int>(session_.pendingOffset / kMaxPieceSize);
@@ -179,7 +179,7 @@ DeviceSteps DeviceCore::OnOutputReport(const LinkInfo& link, const std::uint8_t*
             Note(link, "ignored: reports too short for a message header");
             return {};
         }
-        a.needed = kHeaderSize + ReadLe16(a.bytes.data() + 6);
+        a.needed = kHeaderSize + DeviceLe16(a.bytes.data() + 6);
         const int piece =
             PieceOf(a.bytes[2], a.bytes[1], a.bytes.data() + kHeaderSize, p - kHeaderSize);
         if (Fault* f = MatchFault(FaultKind::kUnplugMidRequest, a.bytes[2], a.bytes[1], a.bytes[3],
@@ -261,7 +261,7 @@ DeviceSteps DeviceCore::Malformed(const LinkInfo& link, const std::vector<std::u
     record.group = header[2];
     record.value = header[3];
     record.selector = header[4];
-    record.length = ReadLe16(header.data() + 6);
+    record.length = DeviceLe16(header.data() + 6);
     record.answered = true;
     record.status = device_status::kMalformed;
     commands_.push_back(record);
@@ -293,9 +293,9 @@ DeviceSteps DeviceCore::HandleMessage(const LinkInfo& link,
     const std::string step = UpdateStepName(group, command);
     if (step == "FU_SETINFO" && payloadLength >= 5) {
         record.typeCode = payload[0];
-        record.offset = ReadLe32(payload + 1);
+        record.offset = DeviceLe32(payload + 1);
     } else if (step == "FU_FWLOAD" && payloadLength >= 4) {
-        record.offset = ReadLe32(payload);
+        record.offset = DeviceLe32(payload);
     }
 
     char text[192];
@@ -487,7 +487,7 @@ void DeviceCore::Carry(const LinkInfo& link, const std::uint8_t* message, std::s
             fill(1, reg((static_cast<std::uint32_t>(value) << 8) | p[0]));
             break;
         case Behaviour::kMemoryStore: {
-            const std::uint32_t address = ReadLe32(p);
+            const std::uint32_t address = DeviceLe32(p);
             for (std::size_t i = 0; i + 6 < n; ++i) {
                 memory_[MemoryKey(group, command, value, address + static_cast<std::uint32_t>(i))] =
                     p[6 + i];
@@ -495,7 +495,7 @@ void DeviceCore::Carry(const LinkInfo& link, const std::uint8_t* message, std::s
             break;
         }
         case Behaviour::kMemoryLoad: {
-            const std::uint32_t address = ReadLe32(p);
+            const std::uint32_t address = DeviceLe32(p);
             std::memcpy(out.data(), p, 6);
             for (std::size_t i = 6; i < out.size(); ++i) {
                 const auto it = memory_.find(
@@ -551,7 +551,7 @@ void DeviceCore::CarryUpdateGroup(const LinkInfo& link, const std::uint8_t* p, s
     switch (answer.command) {
         case kCmdFuSetInfo: {
             const std::uint8_t typeCode = p[0];
-            const std::uint32_t imageLength = ReadLe32(p + 1);
+            const std::uint32_t imageLength = DeviceLe32(p + 1);
             if (!IsKnownTypeCode(typeCode)) {
                 answer.status = kBadParameter;
                 answer.detail = 1;
@@ -566,7 +566,7 @@ void DeviceCore::CarryUpdateGroup(const LinkInfo& link, const std::uint8_t* p, s
             session_.active = true;
             session_.typeCode = typeCode;
             session_.length = imageLength;
-            session_.bodyCrc = ReadLe16(p + 5);
+            session_.bodyCrc = DeviceLe16(p + 5);
             // Room grows with the pieces; a bare announcement does not claim megabytes.
             session_.staged.reserve(std::min<std::size_t>(imageLength, 256 * 1024));
             return;
@@ -576,8 +576,8 @@ void DeviceCore::CarryUpdateGroup(const LinkInfo& link, const std::uint8_t* p, s
                 answer.status = kWrongState;
                 return;
             }
-            const std::uint32_t offset = ReadLe32(p);
-            const std::uint16_t crc = ReadLe16(p + 4);
+            const std::uint32_t offset = DeviceLe32(p);
+            const std::uint16_t crc = DeviceLe16(p + 4);
             const std::size_t size = n - 6;
             if (size > kMaxPieceSize) {
                 answer.status = kPieceTooLarge;

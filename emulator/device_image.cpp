@@ -9,12 +9,12 @@ namespace talvo {
 
 using namespace image_layout;
 
-std::uint32_t ReadLe32(const std::uint8_t* p) {
+std::uint32_t DeviceLe32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-std::uint16_t ReadLe16(const std::uint8_t* p) {
+std::uint16_t DeviceLe16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 
@@ -85,26 +85,26 @@ ImageCheck CheckImage(const std::uint8_t* data, std::size_t size, int typeCode,
     if (std::strlen(magic) != 4 || std::memcmp(data + kMagic, magic, 4) != 0) {
         return ImageCheck::kWrongMagic;
     }
-    if (ReadLe32(data + kFormatRevision) != kFormatRevisionValue) {
+    if (DeviceLe32(data + kFormatRevision) != kFormatRevisionValue) {
         return ImageCheck::kWrongRevision;
     }
-    const std::uint32_t total = ReadLe32(data + kTotalLength);
+    const std::uint32_t total = DeviceLe32(data + kTotalLength);
     if (total != size || total % 4 != 0) {
         return ImageCheck::kWrongLength;
     }
     // Descramble a working copy; the received bytes stay as they came.
     std::vector<std::uint8_t> plain(data, data + size);
-    const std::uint32_t k0 = ReadLe32(data + kKey0);
-    const std::uint32_t k1 = ReadLe32(data + kKey1);
+    const std::uint32_t k0 = DeviceLe32(data + kKey0);
+    const std::uint32_t k1 = DeviceLe32(data + kKey1);
     XorKeyWords(plain.data(), kLeadingBlockSize, k0, k1);
     XorKeyWords(plain.data() + kBody, size - kBody, k0, k1);
     const std::uint16_t lead = DeviceCrc16(plain.data(), kLeadingBlockSize, 0);
     const std::uint16_t body = DeviceCrc16(plain.data() + kBody, size - kBody, lead);
-    const std::uint16_t storedBody = ReadLe16(data + kBodyCrc);
+    const std::uint16_t storedBody = DeviceLe16(data + kBodyCrc);
     if (body != storedBody) {
         return ImageCheck::kBodyCrcMismatch;
     }
-    if (DeviceCrc16(data + kMagic, kHeaderCrc - kMagic, 0) != ReadLe16(data + kHeaderCrc)) {
+    if (DeviceCrc16(data + kMagic, kHeaderCrc - kMagic, 0) != DeviceLe16(data + kHeaderCrc)) {
         return ImageCheck::kHeaderCrcMismatch;
     }
     if (storedBody != announcedBodyCrc) {

@@ -56,8 +56,9 @@ ImageCheck CheckImage(const std::uint8_t* data, std::size_t size, int typeCode,
 // `length` is a multiple of 4.
 void XorKeyWords(std::uint8_t* data, std::size_t length, std::uint32_t k0, std::uint32_t k1);
 
-std::uint32_t ReadLe32(const std::uint8_t* p);
-std::uint16_t ReadLe16(const std::uint8_t* p);
+// Little-endian field readers for the device side (kept apart from the host's).
+std::uint32_t DeviceLe32(const std::uint8_t* p);
+std::uint16_t DeviceLe16(const std::uint8_t* p);
 
 // The 4-character version field of an image (caller checked the size).
 std::string ImageVersionText(const std::uint8_t* data);

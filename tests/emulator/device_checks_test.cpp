@@ -43,7 +43,7 @@ TEST(DeviceCrc, ChainingEqualsOneRunForEverySplit) {
 }
 
 ImageCheck Check(const std::vector<std::uint8_t>& image, int typeCode) {
-    return CheckImage(image.data(), image.size(), typeCode, ReadLe16(image.data() + 556));
+    return CheckImage(image.data(), image.size(), typeCode, DeviceLe16(image.data() + 556));
 }
 
 TEST(DeviceImage, AcceptsWellFormedImagesOfEachTypeCode) {
@@ -122,7 +122,7 @@ TEST(DeviceImage, OneFlippedBitAnywhereIsCaught) {
 
 TEST(DeviceImage, AnnouncedChecksumMustMatchTheImage) {
     const auto image = BuildTestImage(TestImageParams{});
-    const std::uint16_t stored = ReadLe16(image.data() + 556);
+    const std::uint16_t stored = DeviceLe16(image.data() + 556);
     EXPECT_EQ(CheckImage(image.data(), image.size(), 1, static_cast<std::uint16_t>(stored ^ 1)),
               ImageCheck::kAnnouncedCrcDiffers);
     EXPECT_EQ(ImageVersionText(image.data()), "1.07");
@@ -153,7 +153,7 @@ TEST(ShippedPackage, EveryImagePassesTheDevicesChecks) {
     for (std::size_t at = 0; at < package.size();) {
         ASSERT_GE(package.size() - at, 561u) << at;
         const std::uint8_t* image = package.data() + at;
-        const std::uint32_t length = ReadLe32(image + image_layout::kTotalLength);
+        const std::uint32_t length = DeviceLe32(image + image_layout::kTotalLength);
         ASSERT_LE(length, package.size() - at) << at;
         int typeCode = -1;
         for (int code : {0, 1, 3}) {
@@ -162,7 +162,7 @@ TEST(ShippedPackage, EveryImagePassesTheDevicesChecks) {
             }
         }
         ASSERT_GE(typeCode, 0) << "unknown magic at " << at;
-        EXPECT_EQ(CheckImage(image, length, typeCode, ReadLe16(image + image_layout::kBodyCrc)),
+        EXPECT_EQ(CheckImage(image, length, typeCode, DeviceLe16(image + image_layout::kBodyCrc)),
                   ImageCheck::kOk)
             << "image at " << at;
         at += length;
