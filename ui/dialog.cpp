@@ -234,6 +234,12 @@ void Dialog::CenterWindow(const Dialog* over) const {
     }
 }
 
+void Dialog::UpdateWindow() const {
+    if (window_) {
+        B().PaintNow(window_);
+    }
+}
+
 Rect Dialog::WindowRect() const {
     return window_ ? B().GetWindowRect(window_) : Rect{};
 }
@@ -396,6 +402,9 @@ bool DialogAccess::Dispatch(Dialog& dialog, std::uint32_t message, std::uintptr_
 }
 std::optional<Rgb> DialogAccess::CtlColor(Dialog& dialog, WindowRef control, CtlColorKind kind) {
     return dialog.OnCtlColor(Control(control), kind);
+}
+bool DialogAccess::IgnoresEnter(const Dialog& dialog) {
+    return dialog.ignoresEnter_;
 }
 
 }  // namespace talvo

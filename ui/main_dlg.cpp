@@ -40,7 +40,9 @@ CMainDlg::CMainDlg(const AppData& appData, PackageLoader loader)
       loadPackage(loader),
       icon(kIdiApp),
       controller(*this, BusyPolicy::AskAgainLater()),
-      progressDialog(this, appData) {}
+      progressDialog(this, appData) {
+    IgnoreEnterKey();
+}
 
 CMainDlg::~CMainDlg() {
     // Normally the window is gone already (the application destroys it
@@ -109,6 +111,7 @@ bool CMainDlg::OnInitDialog() {
     EnableWindow(false);
     ShowWindow(true);
     CenterWindow(nullptr);
+    UpdateWindow();
 
     {
         CLicenseDlg agreement(nullptr, app);
