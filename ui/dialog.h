@@ -153,6 +153,17 @@ class Dialog {
     void CenterWindow(const Dialog* over = nullptr) const;
     // Paints the window now (UpdateWindow).
     void UpdateWindow() const;
+    // Draws icon `iconId` in the window when it is minimised; false when it
+    // is not (then the default painting applies).
+    bool PaintMinimizedIcon(int iconId) const;
+    // Brings the window to the foreground, also from behind other programs.
+    void ForceForeground() const;
+    // The icon resource `iconId` as a message answer (WM_QUERYDRAGICON).
+    static std::intptr_t IconValue(int iconId);
+    // Posts to any window of the UI thread (from any thread); false when
+    // it is gone.
+    static bool PostTo(WindowRef window, std::uint32_t message, std::uintptr_t wParam,
+                       std::intptr_t lParam);
     Rect WindowRect() const;  // on the screen
     void SetPosition(int x, int y) const;
     void SetIcons(int iconId) const;

@@ -238,7 +238,7 @@ void CMainDlg::OnDeviceAbsent() {
         if (g_openBoxWindow && boxMessageId == kIdsNoUpdateNeeded) {
             // The confirmation box goes as if cancelled; its caller then
             // disables Start.
-            UiPlatform::Backend().Post(g_openBoxWindow, msg::kClose, 0, 0);
+            PostTo(g_openBoxWindow, msg::kClose, 0, 0);
         } else {
             startButton.Enable(false);
             NextDlgCtl(cancelButton);
@@ -349,14 +349,14 @@ void CMainDlg::OnCancel() {
 }
 
 std::intptr_t CMainDlg::OnPaint(std::uintptr_t, std::intptr_t) {
-    if (!UiPlatform::Backend().PaintMinimizedIcon(Window(), icon)) {
+    if (!PaintMinimizedIcon(icon)) {
         UseDefault();
     }
     return 0;
 }
 
 std::intptr_t CMainDlg::OnQueryDragIcon(std::uintptr_t, std::intptr_t) {
-    return UiPlatform::Backend().IconValue(icon);
+    return IconValue(icon);
 }
 
 std::intptr_t CMainDlg::OnDestroy(std::uintptr_t, std::intptr_t) {
@@ -432,10 +432,7 @@ void CMainDlg::StartUpdate() {
 }
 
 void CMainDlg::OnUpdateProgress(std::uint32_t percent) {
-    const WindowRef window{progressWindow.load()};
-    if (window) {
-        UiPlatform::Backend().Post(window, kMsgUpdateProgress, percent, 0);
-    }
+    PostTo(WindowRef{progressWindow.load()}, kMsgUpdateProgress, percent, 0);
 }
 
 std::intptr_t CMainDlg::OnUpdateEndedMessage(std::uintptr_t success, std::intptr_t) {
@@ -454,9 +451,7 @@ void CMainDlg::OnUpdateEnded(bool success, ResultCode) {
     }
     EnableWindow(true);
     cancelButton.Enable(true);
-    if (HasWindow()) {
-        UiPlatform::Backend().ForceForeground(Window());
-    }
+    ForceForeground();
     SetMessage(success ? kIdsUpdated : kIdsUpdateFailed);
     for (int k = 0; k < columnCount; ++k) {
         updatedVersionBox[k].Enable(false);
