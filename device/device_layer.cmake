@@ -7,6 +7,7 @@ talvo_library(talvo_device
     device_watcher.cpp
     firm_updater.cpp
     ui_message_queue.cpp
+    update_controller.cpp
     update_session.cpp
     version_rules.cpp
   DEPS talvo_base talvo_hid talvo_protocol talvo_firmware)

@@ -11,7 +11,9 @@ namespace talvo {
 CFirmUpdater::CFirmUpdater() = default;
 
 CFirmUpdater::~CFirmUpdater() {
-    Stop(kStopLimitMs);
+    // The thread reads the jobs and the connection to its end: never leave
+    // it running on a freed object.
+    StopAndWait();
     if (connection != nullptr) {
         connection->Close();
         connection = nullptr;
@@ -41,6 +43,9 @@ bool CFirmUpdater::WaitForMode(DeviceMode wanted, int checks, std::uint32_t inte
     for (int i = 0; i < checks; ++i) {
         if (CurrentMode() == wanted) {
             return true;
+        }
+        if (StopRequested()) {
+            return false;
         }
         clock.Sleep(intervalMs);
     }
@@ -84,7 +89,7 @@ ResultCode CFirmUpdater::RunSequence() {
         ResultCode restart = kResultFailed;
         for (int attempt = 0; attempt < kRestartAttempts; ++attempt) {
             restart = SendSimple(kKeyRestart, kRestartToUpdate);
-            if (restart == kResultOk) {
+            if (restart == kResultOk || StopRequested()) {
                 break;
             }
             clock.Sleep(kRetryPauseMs);
@@ -99,6 +104,9 @@ ResultCode CFirmUpdater::RunSequence() {
 
     // Settling: always the full 10 s, also when update mode was there at once.
     for (int tick = 1; tick <= kSettleTicks; ++tick) {
+        if (StopRequested()) {
+            return kResultFailed;
+        }
         if (jobs[0].progress != nullptr) {
             jobs[0].progress(tick, jobs[0].userData);
         }
@@ -111,6 +119,9 @@ ResultCode CFirmUpdater::RunSequence() {
     const std::uint32_t count = runCount.load();
     ulo_CFirmFile image;
     for (std::uint32_t index = 0; index < count; ++index) {
+        if (StopRequested()) {
+            return kResultFailed;
+        }
         currentIndex.store(index);
         const UpdateJob& job = jobs[index];
 
@@ -145,6 +156,9 @@ ResultCode CFirmUpdater::RunSequence() {
             }
             if (!WaitForMode(kDeviceModeUpdate, kFwupChecks, kFwupCheckMs)) {
                 return kResultModeTimeout;
+            }
+            if (StopRequested()) {
+                return kResultFailed;
             }
             clock.Sleep(kFwupPauseMs);
             const ResultCode confirm = SendSimple(kKeyConfirm, kConfirmArgument);

@@ -10,7 +10,8 @@
 //
 // The device's state comes only from g_currentDeviceMode and the
 // connection's `ready` flag; every command goes through the connection.
-// Every wait and sleep takes its time from Clock::Current().
+// Every wait and sleep takes its time from Clock::Current(). A stop request
+// ends the sequence at its next wait, as a failure.
 #pragma once
 
 #include <atomic>
@@ -60,7 +61,7 @@ class CFirmUpdater : public Thread {
     static constexpr std::uint8_t kConfirmArgument = 1;
 
     CFirmUpdater();
-    // Stops the thread (20 s limit), closes `connection` when one is set and
+    // Stops the thread, waiting for it without limit, closes `connection` when one is set and
     // clears it and the job block.
     ~CFirmUpdater() override;
 
@@ -94,6 +95,9 @@ class CFirmUpdater : public Thread {
     ResultCode RunSequence();
     ResultCode SendSimple(int key, std::uint8_t argument);
     bool WaitForMode(DeviceMode wanted, int checks, std::uint32_t intervalMs) const;
+    // The owner asked the thread to end: the sequence gives up (failure) at
+    // its next wait instead of running its waits out.
+    bool StopRequested() const { return running.load() == 0; }
 
     std::atomic<ResultCode> lastResult{1};
 };

@@ -175,6 +175,25 @@ int Thread::Stop(std::uint32_t timeLimitMs) {
     return 1;
 }
 
+void Thread::StopAndWait() {
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (!threadHandle_.joinable()) {
+            return;
+        }
+    }
+    RequestStop();
+    std::thread handle;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        handle = std::move(threadHandle_);
+    }
+    if (handle.joinable()) {
+        handle.join();
+    }
+    threadId.store(0);
+}
+
 void Thread::RequestStop() {
     running.store(0);
 }

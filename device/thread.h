@@ -10,7 +10,8 @@
 // Run and then calls OnThreadExit on it, so the owner must keep the object
 // alive until that thread's OnThreadExit has returned. After OnThreadExit the
 // thread no longer touches the object. The derived destructors therefore
-// call Stop first and rely on their threads ending within its limit.
+// call Stop first and rely on their threads ending within its limit, or
+// StopAndWait where that cannot be relied on.
 #pragma once
 
 #include <atomic>
@@ -50,6 +51,10 @@ class Thread {
     // (Clock::Current() ticks) for it, looking every 100 ms. Always returns 1;
     // afterwards the object has no thread, also when it had to abandon one.
     virtual int Stop(std::uint32_t timeLimitMs);
+    // Asks the thread to end (RequestStop) and waits for it without a time
+    // limit. For owners whose thread uses the object or what it points to up
+    // to its end, where abandoning it would leave it on freed memory.
+    void StopAndWait();
 
   protected:
     // The thread's work; its result is the thread's exit code.

@@ -1,51 +1,39 @@
-// CUpdateSession: the main dialog's part of the conversation with the device,
-// without windows, for the terminal front end and for whole-system tests.
+// CUpdateSession: the update controller with a message pump in front of it,
+// for the terminal front end and for whole-system tests.
 //
-// It owns the watcher, the connection, the updater and the UI-thread queue
-// they post to, and runs on one thread (its "UI thread"): Pump takes the
-// posted messages and handles them as the dialog does. On a mode report of
-// 0 it clears `ready` and closes the connection; on a present mode it opens
-// the connection for that mode and sets `ready` (and, outside an update,
-// reads the device's versions with command 6). On the updater's end message
-// it stops the updater and closes the connection.
+// It owns the UI-thread queue the watcher and the updater post to, and the
+// UpdateController that follows the device; it runs on one thread (its "UI
+// thread"): Pump takes the posted messages and hands them to the
+// controller. Version readings that meet a busy device are retried in place
+// (10 times per slot, a second apart). Progress reaches the queue as
+// kMsgUpdateProgress, so that onMessage sees it on the session thread.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
 
-#include "device/device_comm_app.h"
-#include "device/device_watcher.h"
-#include "device/firm_updater.h"
 #include "device/ui_message_queue.h"
-#include "device/version_rules.h"
+#include "device/update_controller.h"
 
 namespace talvo {
 
 struct FirmwarePackage;
 
-// Version type codes of command 6, by image slot.
-inline constexpr std::array<int, 3> kVersionTypeCodes = {0, 1, 3};
-// The text shown for a version the device would not give.
-inline constexpr char16_t kVersionUnknown[] = u"---";
-
-class CUpdateSession {
+class CUpdateSession : private IUpdateObserver {
   public:
-    enum class State { kIdle, kUpdating, kEnded };
+    using State = UpdateController::State;
 
-    // Command 6 answered with this status: the device is busy, ask again.
-    static constexpr std::int32_t kStatusBusy = 19;
     static constexpr std::uint32_t kBusyRetryMs = 1000;
     static constexpr int kBusyRetries = 10;
 
     CUpdateSession();
-    // Ends the watcher, stops the updater and closes the connection.
-    ~CUpdateSession();
+    // Ends the watcher, waits for the updater and closes the connection.
+    ~CUpdateSession() override;
     CUpdateSession(const CUpdateSession&) = delete;
     CUpdateSession& operator=(const CUpdateSession&) = delete;
 
     // Starts the watcher; false when its thread could not be started.
-    bool Begin();
+    bool Begin() { return controller_.Begin(&queue); }
 
     // Takes one posted message (waiting up to `timeoutMs` of the current
     // clock) and handles it. False when none came.
@@ -54,43 +42,42 @@ class CUpdateSession {
     // passed; returns whether `done` held.
     bool PumpUntil(const std::function<bool()>& done, std::uint32_t limitMs);
 
-    // A device is present, the connection is open for its mode and ready.
-    bool DeviceReady() const;
-    // Whether the package needs installing on the device that is there.
-    bool UpdateNeeded(const FirmwarePackage& package) const;
-
-    // Fills the updater with one job per package image (slot order) and
-    // starts it. False when an update already ran or runs, the package is
-    // empty or the thread did not start.
-    bool StartUpdate(const FirmwarePackage& package);
-    State GetState() const { return state_; }
-    // After the end message: whether it said success, and why it failed.
-    bool Succeeded() const { return succeeded_; }
-    ResultCode Result() const { return updater.LastResult(); }
+    bool DeviceReady() const { return controller_.DeviceReady(); }
+    bool UpdateNeeded(const FirmwarePackage& package) const {
+        return controller_.UpdateNeeded(package);
+    }
+    // See UpdateController::StartUpdate; once per session.
+    bool StartUpdate(const FirmwarePackage& package) { return controller_.StartUpdate(package); }
+    State GetState() const { return controller_.GetState(); }
+    bool Succeeded() const { return controller_.Succeeded(); }
+    ResultCode Result() const { return controller_.Result(); }
+    // Mode of the last report handled.
+    DeviceMode Mode() const { return controller_.Mode(); }
 
     // Called on the session thread for each message it handles, before the
-    // session's own handling (progress, device events, mode reports, end).
+    // controller's handling (progress, device events, mode reports, end).
     std::function<void(const ThreadMessage&)> onMessage;
 
-    CDeviceWatcher watcher;
-    CDeviceCommApp connection;
-    CFirmUpdater updater;
+    // Declared first: the controller posts here until it has ended.
     UiMessageQueue queue;
-    // Device versions by slot: empty when not read, "---" when refused.
-    VersionSlots deviceVersion;
-    // Mode of the last report handled.
-    DeviceMode mode = kDeviceModeUnknown;
 
   private:
-    static void PostModeChange(DeviceMode newMode, void* self);
-    static void PostUpdateProgress(int percent, void* self);
-    void Handle(const ThreadMessage& message);
-    void OnModeChanged(DeviceMode newMode);
-    void ReadDeviceVersions();
-    void CloseDeviceConnection();
+    UpdateController controller_;
 
-    State state_ = State::kIdle;
-    bool succeeded_ = false;
+  public:
+    CDeviceWatcher& watcher = controller_.watcher;
+    CDeviceCommApp& connection = controller_.connection;
+    CFirmUpdater& updater = controller_.updater;
+    // Device versions by slot: empty when not read, "---" when refused.
+    VersionSlots& deviceVersion = controller_.deviceVersion;
+
+  private:
+    void OnDeviceAbsent() override {}
+    void OnDevicePresent(const VersionSlots&) override {}
+    void OnUpdateProgress(std::uint32_t percent) override {
+        queue.Post(kMsgUpdateProgress, percent, 0);
+    }
+    void OnUpdateEnded(bool, ResultCode) override {}
 };
 
 }  // namespace talvo

@@ -234,6 +234,31 @@ void Dialog::CenterWindow(const Dialog* over) const {
     }
 }
 
+bool Dialog::PaintMinimizedIcon(int iconId) const {
+    return window_ && B().PaintMinimizedIcon(window_, iconId);
+}
+
+void Dialog::ForceForeground() const {
+    if (window_) {
+        B().ForceForeground(window_);
+    }
+}
+
+std::intptr_t Dialog::IconValue(int iconId) {
+    return B().IconValue(iconId);
+}
+
+bool Dialog::PostTo(WindowRef window, std::uint32_t message, std::uintptr_t wParam,
+                    std::intptr_t lParam) {
+    return window && B().Post(window, message, wParam, lParam);
+}
+
+void Dialog::UpdateWindow() const {
+    if (window_) {
+        B().PaintNow(window_);
+    }
+}
+
 Rect Dialog::WindowRect() const {
     return window_ ? B().GetWindowRect(window_) : Rect{};
 }
@@ -396,6 +421,9 @@ bool DialogAccess::Dispatch(Dialog& dialog, std::uint32_t message, std::uintptr_
 }
 std::optional<Rgb> DialogAccess::CtlColor(Dialog& dialog, WindowRef control, CtlColorKind kind) {
     return dialog.OnCtlColor(Control(control), kind);
+}
+bool DialogAccess::IgnoresEnter(const Dialog& dialog) {
+    return dialog.ignoresEnter_;
 }
 
 }  // namespace talvo

@@ -151,6 +151,19 @@ class Dialog {
     void EnableWindow(bool enable) const;
     void ShowWindow(bool show) const;
     void CenterWindow(const Dialog* over = nullptr) const;
+    // Paints the window now (UpdateWindow).
+    void UpdateWindow() const;
+    // Draws icon `iconId` in the window when it is minimised; false when it
+    // is not (then the default painting applies).
+    bool PaintMinimizedIcon(int iconId) const;
+    // Brings the window to the foreground, also from behind other programs.
+    void ForceForeground() const;
+    // The icon resource `iconId` as a message answer (WM_QUERYDRAGICON).
+    static std::intptr_t IconValue(int iconId);
+    // Posts to any window of the UI thread (from any thread); false when
+    // it is gone.
+    static bool PostTo(WindowRef window, std::uint32_t message, std::uintptr_t wParam,
+                       std::intptr_t lParam);
     Rect WindowRect() const;  // on the screen
     void SetPosition(int x, int y) const;
     void SetIcons(int iconId) const;
@@ -189,6 +202,9 @@ class Dialog {
     // Called from a handler: after it returns, the message also gets the
     // window system's default handling (as if the map had no entry).
     void UseDefault() { useDefault_ = true; }
+    // Enter does nothing on this dialog, whatever control has the focus: a
+    // focused or default push button is not clicked by it.
+    void IgnoreEnterKey() { ignoresEnter_ = true; }
 
   private:
     friend struct DialogAccess;
@@ -199,6 +215,7 @@ class Dialog {
     Dialog* parent_;
     WindowRef window_;
     bool useDefault_ = false;
+    bool ignoresEnter_ = false;
 };
 
 // A message box owned by `owner` (or none). `hook` runs once as the box

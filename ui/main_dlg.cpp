@@ -1,9 +1,6 @@
 #include "ui/main_dlg.h"
 
-#include <cstring>
-
 #include "app/strings.h"
-#include "device/critical_section.h"
 #include "resources/resource_ids.h"
 #include "ui/license_dlg.h"
 #include "ui/about_dlg.h"
@@ -18,11 +15,7 @@ constexpr std::uint32_t kWmPaint = 0x000F;
 constexpr std::uint32_t kWmQueryDragIcon = 0x0037;
 
 constexpr std::int32_t kBoldExtraWeight = 300;
-// Version type codes of command 6, by image slot.
-constexpr std::uint32_t kVersionTypeCode[3] = {0, 1, 3};
-constexpr int kKeyReadVersion = 6;
-// The device is busy with something else and asks to be asked again.
-constexpr std::int32_t kStatusBusy = 19;
+// A busy device is asked again after this long, without limit.
 constexpr std::uint32_t kVersionRetryMs = 1000;
 constexpr char16_t kTypeNames[3][8] = {u"Fwup", u"Normal", u"DspMain"};
 
@@ -31,10 +24,6 @@ bool IsAlertMessage(int baseId) {
 }
 
 }  // namespace
-
-std::uint32_t OverallProgress(std::uint32_t index, std::uint32_t count, std::uint32_t percent) {
-    return count == 0 ? 0 : (index * 100 + percent) / count;
-}
 
 void DialogBoxHook(IMessageBoxWindow& box, LanguageIndex language) {
     g_openBoxWindow = box.Ref();
@@ -50,7 +39,10 @@ CMainDlg::CMainDlg(const AppData& appData, PackageLoader loader)
       app(appData),
       loadPackage(loader),
       icon(kIdiApp),
-      progressDialog(this, appData) {}
+      controller(*this, BusyPolicy::AskAgainLater()),
+      progressDialog(this, appData) {
+    IgnoreEnterKey();
+}
 
 CMainDlg::~CMainDlg() {
     // Normally the window is gone already (the application destroys it
@@ -67,16 +59,10 @@ CMainDlg::~CMainDlg() {
     }
     normalFont.Delete();
     boldFont.Delete();
-    updater.Stop(CFirmUpdater::kStopLimitMs);
-    updater.connection = nullptr;
-    updater.ClearJobs();
+    // Before anything the updater thread reaches goes: this object (its
+    // observer), the window target and the package.
+    controller.End();
     keepAwake.Release();
-    watcher.End();
-    connection.ready.store(0);
-    connection.Close();
-    if (CDeviceCommApp::NotifyTarget() == windowTarget.get()) {
-        CDeviceCommApp::SetNotifyTarget(nullptr);
-    }
     package.Clear();
 }
 
@@ -102,7 +88,7 @@ const MessageMap* CMainDlg::GetMessageMap() const {
         OnCommand<CMainDlg, &CMainDlg::OnStartClicked>(kIdcStart),
         OnCommand<CMainDlg, &CMainDlg::OnCancelClicked>(kIdcCancelButton),
         OnMessage<CMainDlg, &CMainDlg::OnDeviceModeChanged>(kMsgDeviceMode),
-        OnMessage<CMainDlg, &CMainDlg::OnUpdateEnded>(kMsgUpdateEnded),
+        OnMessage<CMainDlg, &CMainDlg::OnUpdateEndedMessage>(kMsgUpdateEnded),
         OnMessage<CMainDlg, &CMainDlg::OnDeviceEvent>(kMsgDeviceEvent),
     };
     static const MessageMap map{Dialog::GetMessageMap(), entries};
@@ -125,6 +111,7 @@ bool CMainDlg::OnInitDialog() {
     EnableWindow(false);
     ShowWindow(true);
     CenterWindow(nullptr);
+    UpdateWindow();
 
     {
         CLicenseDlg agreement(nullptr, app);
@@ -144,8 +131,7 @@ bool CMainDlg::OnInitDialog() {
     updatedVersionTemplate.Show(false);
 
     windowTarget = CreateMessageTarget();
-    CDeviceCommApp::SetNotifyTarget(windowTarget.get());
-    if (watcher.Begin(&CMainDlg::PostModeChange, this) != 1) {
+    if (!controller.Begin(windowTarget.get())) {
         FatalError(kIdsCannotFindDevice);
         return false;
     }
@@ -213,7 +199,7 @@ void CMainDlg::LayOutImageColumns() {
         currentVersionBox[k] = CreateControlLike(currentVersionTemplate, kIdcCurrentVersionBoxes[k],
                                                  inColumn(currentRect, k));
         currentVersionBox[k].SetFont(currentVersionTemplate.GetFont());
-        currentVersionBox[k].SetText(deviceVersion[k]);
+        currentVersionBox[k].SetText(controller.deviceVersion[k]);
         currentVersionBox[k].Show(k == 0);
     }
 
@@ -231,92 +217,56 @@ void CMainDlg::LayOutImageColumns() {
 
 // ---- the device display ------------------------------------------------------
 
-void CMainDlg::PostModeChange(DeviceMode mode, void* userData) {
-    auto* self = static_cast<CMainDlg*>(userData);
-    if (self != nullptr && self->windowTarget) {
-        self->windowTarget->Post(kMsgDeviceMode,
-                                 static_cast<std::uintptr_t>(static_cast<std::uint32_t>(mode)), 0);
-    }
+std::intptr_t CMainDlg::OnDeviceModeChanged(std::uintptr_t wParam, std::intptr_t) {
+    controller.OnModeReport(static_cast<DeviceMode>(static_cast<std::uint32_t>(wParam)));
+    openingCursor.reset();
+    return 0;
 }
 
-std::intptr_t CMainDlg::OnDeviceModeChanged(std::uintptr_t wParam, std::intptr_t) {
-    const auto mode = static_cast<DeviceMode>(static_cast<std::uint32_t>(wParam));
-    if (mode != kDeviceModeNone) {
-        WaitCursor wait;
-        if (!connection.Open(mode)) {
-            return 0;
-        }
-        connection.ready.store(1);
-        wait.Restore();
-        if (state == MainDialogState::Updating) {
-            // The device is not asked during an update: the versions it had
-            // at Start are shown again.
-            deviceVersion = savedDeviceVersion;
-            ShowDeviceVersion(false);
-        } else {
-            ReadDeviceVersions();
-        }
-        return 0;
-    }
+void CMainDlg::OnOpening() {
+    openingCursor.emplace();
+}
 
+void CMainDlg::OnOpened() {
+    openingCursor.reset();
+}
+
+void CMainDlg::OnDeviceAbsent() {
     KillTimer(kTimerVersionRetry);
-    CloseDeviceConnection();
     if (state == MainDialogState::Starting || state == MainDialogState::Idle) {
         SetMessage(kIdsConnectDevice);
         if (g_openBoxWindow && boxMessageId == kIdsNoUpdateNeeded) {
             // The confirmation box goes as if cancelled; its caller then
             // disables Start.
-            UiPlatform::Backend().Post(g_openBoxWindow, msg::kClose, 0, 0);
+            PostTo(g_openBoxWindow, msg::kClose, 0, 0);
         } else {
             startButton.Enable(false);
             NextDlgCtl(cancelButton);
         }
     }
-    ShowDeviceVersion(true);
-    return 0;
+    ShowDeviceVersion();
 }
 
-void CMainDlg::ReadDeviceVersions() {
+void CMainDlg::OnDevicePresent(const VersionSlots&) {
     KillTimer(kTimerVersionRetry);
-    if (state == MainDialogState::Updating) {
-        // The update thread has the device to itself.
+    if (!HasWindow()) {
         return;
     }
-    for (int slot = 0; slot < 3; ++slot) {
-        ResultCode result = 0;
-        FirmVersion text{};
-        {
-            CriticalSection guard(&connection.lock);
-            std::memset(connection.params.b, 0, sizeof connection.params.b);
-            StoreU32(connection.params, 0, kVersionTypeCode[slot]);
-            result = connection.RunCommand(kKeyReadVersion);
-            if (result != kResultOk && connection.lastStatus == kStatusBusy) {
-                // Busy: the whole reading starts again in a second.
-                SetTimer(kTimerVersionRetry, kVersionRetryMs);
-                return;
-            }
-            if (result == kResultOk) {
-                std::memcpy(text.data(), connection.params.b + 4, 4);
-            }
-        }
-        deviceVersion[slot] = result == kResultOk ? VersionTextToUtf16(text) : kVersionNotRead;
+    if (state == MainDialogState::Starting || state == MainDialogState::Idle) {
+        SetMessage(kIdsPressStart);
+        startButton.Enable(true);
+        NextDlgCtl(startButton);
     }
-    if (HasWindow()) {
-        if (state == MainDialogState::Starting || state == MainDialogState::Idle) {
-            SetMessage(kIdsPressStart);
-            startButton.Enable(true);
-            NextDlgCtl(startButton);
-        }
-        ShowDeviceVersion(false);
-    }
+    ShowDeviceVersion();
 }
 
-void CMainDlg::ShowDeviceVersion(bool reset) {
-    if (reset) {
-        for (std::u16string& v : deviceVersion) {
-            v.clear();
-        }
-    }
+void CMainDlg::OnDeviceBusy() {
+    // Busy: the whole reading starts again in a second.
+    SetTimer(kTimerVersionRetry, kVersionRetryMs);
+}
+
+void CMainDlg::ShowDeviceVersion() {
+    const VersionSlots& deviceVersion = controller.deviceVersion;
     std::u16string shown = deviceVersion[1];
     if (deviceVersion[1] != deviceVersion[2]) {
         shown = kVersionNotRead;
@@ -360,16 +310,9 @@ MessageBoxHook CMainDlg::BoxHook() const {
     return [language](IMessageBoxWindow& box) { DialogBoxHook(box, language); };
 }
 
-void CMainDlg::CloseDeviceConnection() {
-    connection.ready.store(0);
-    connection.Close();
-    for (std::u16string& v : deviceVersion) {
-        v.clear();
-    }
-}
-
 std::intptr_t CMainDlg::OnTimer(std::uintptr_t, std::intptr_t) {
-    ReadDeviceVersions();
+    KillTimer(kTimerVersionRetry);
+    controller.ReadVersions();
     UseDefault();
     return 0;
 }
@@ -406,14 +349,14 @@ void CMainDlg::OnCancel() {
 }
 
 std::intptr_t CMainDlg::OnPaint(std::uintptr_t, std::intptr_t) {
-    if (!UiPlatform::Backend().PaintMinimizedIcon(Window(), icon)) {
+    if (!PaintMinimizedIcon(icon)) {
         UseDefault();
     }
     return 0;
 }
 
 std::intptr_t CMainDlg::OnQueryDragIcon(std::uintptr_t, std::intptr_t) {
-    return UiPlatform::Backend().IconValue(icon);
+    return IconValue(icon);
 }
 
 std::intptr_t CMainDlg::OnDestroy(std::uintptr_t, std::intptr_t) {
@@ -424,8 +367,7 @@ std::intptr_t CMainDlg::OnDestroy(std::uintptr_t, std::intptr_t) {
     EnableWindow(true);
     cancelButton.Enable(true);
     KillTimer(kTimerVersionRetry);
-    watcher.End();
-    CloseDeviceConnection();
+    controller.StopWatching();
     UseDefault();
     return 0;
 }
@@ -433,11 +375,7 @@ std::intptr_t CMainDlg::OnDestroy(std::uintptr_t, std::intptr_t) {
 // ---- the update run ----------------------------------------------------------
 
 void CMainDlg::OnStartClicked() {
-    std::array<bool, 3> hasImage{};
-    for (int slot = 0; slot < kImageTypeCount; ++slot) {
-        hasImage[slot] = package.HasImage(slot);
-    }
-    if (IsUpdateNeeded(deviceVersion, package.imageVersion, hasImage)) {
+    if (controller.UpdateNeeded(package)) {
         StartUpdate();
         return;
     }
@@ -461,7 +399,6 @@ void CMainDlg::StartUpdate() {
     if (state == MainDialogState::Quitting) {
         return;
     }
-    savedDeviceVersion = deviceVersion;
     startButton.Enable(false);
     cancelButton.Enable(false);
 
@@ -474,36 +411,14 @@ void CMainDlg::StartUpdate() {
     progressDialog.SetPosition(progressDialog.WindowRect().left, WindowRect().top);
     EnableWindow(false);
 
-    UpdateJob jobs[CFirmUpdater::kMaxJobs] = {};
-    std::uint32_t count = 0;
-    for (int slot = 0; slot < kImageTypeCount; ++slot) {
-        if (package.HasImage(slot)) {
-            jobs[count++] = UpdateJob{package.imageData[slot].get(), package.imageLength[slot],
-                                      &CMainDlg::PostUpdateProgress, this};
-        }
-    }
-
-    if (!updater.HasThread() && HasWindow()) {
-        updater.connection = &connection;
-        for (std::uint32_t i = 0; i < CFirmUpdater::kMaxJobs; ++i) {
-            updater.jobs[i] = jobs[i];
-        }
-        updater.jobCount = count;
-        updater.notifyWindow = windowTarget.get();
-        updater.notifyMessage = kMsgUpdateEnded;
+    if (!controller.updater.HasThread() && HasWindow()) {
         progressWindow.store(progressDialog.Window().value);
         keepAwake.Acquire();
-        if (updater.Start(u"CFirmUpdater", 0) == 1) {
+        if (controller.StartUpdate(package)) {
             state = MainDialogState::Updating;
             SetMessage(kIdsUpdating);
             return;
         }
-        updater.Stop(CFirmUpdater::kStopLimitMs);
-        if (updater.connection != nullptr) {
-            updater.connection->Close();
-            updater.connection = nullptr;
-        }
-        updater.ClearJobs();
         progressWindow.store(0);
         keepAwake.Release();
     }
@@ -516,49 +431,33 @@ void CMainDlg::StartUpdate() {
     FatalError(kIdsUpdateFailed);
 }
 
-void CMainDlg::PostUpdateProgress(int percent, void* userData) {
-    auto* self = static_cast<CMainDlg*>(userData);
-    if (self == nullptr) {
-        return;
-    }
-    const std::uint32_t count = self->updater.runCount.load();
-    const std::uint32_t index = self->updater.currentIndex.load();
-    const std::uint32_t value = OverallProgress(index, count, static_cast<std::uint32_t>(percent));
-    const WindowRef window{self->progressWindow.load()};
-    if (window) {
-        UiPlatform::Backend().Post(window, kMsgUpdateProgress, value, 0);
-    }
+void CMainDlg::OnUpdateProgress(std::uint32_t percent) {
+    PostTo(WindowRef{progressWindow.load()}, kMsgUpdateProgress, percent, 0);
 }
 
-std::intptr_t CMainDlg::OnUpdateEnded(std::uintptr_t success, std::intptr_t) {
+std::intptr_t CMainDlg::OnUpdateEndedMessage(std::uintptr_t success, std::intptr_t) {
     state = MainDialogState::UpdateEnded;
-    updater.Stop(CFirmUpdater::kStopLimitMs);
-    if (updater.connection != nullptr) {
-        updater.connection->Close();
-        updater.connection = nullptr;
-    }
-    updater.ClearJobs();
+    controller.OnUpdateEnded(success == 1);
+    return 0;
+}
+
+void CMainDlg::OnUpdateEnded(bool success, ResultCode) {
     progressWindow.store(0);
     keepAwake.Release();
-    ShowDeviceVersion(true);
-    CloseDeviceConnection();
-    watcher.Begin(&CMainDlg::PostModeChange, this);
+    ShowDeviceVersion();
 
     if (progressDialog.HasWindow()) {
         progressDialog.DestroyWindow();
     }
     EnableWindow(true);
     cancelButton.Enable(true);
-    if (HasWindow()) {
-        UiPlatform::Backend().ForceForeground(Window());
-    }
-    SetMessage(success == 1 ? kIdsUpdated : kIdsUpdateFailed);
+    ForceForeground();
+    SetMessage(success ? kIdsUpdated : kIdsUpdateFailed);
     for (int k = 0; k < columnCount; ++k) {
         updatedVersionBox[k].Enable(false);
     }
     cancelButton.SetText(LoadLocalizedString(kIdsClose, app.languageIndex));
     NextDlgCtl(cancelButton);
-    return 0;
 }
 
 }  // namespace talvo

@@ -5,8 +5,9 @@
 // package's) and runs the one update a program run may make: the
 // confirmation box, the progress dialog, the update thread and the outcome.
 //
-// Everything here runs on the UI thread except PostModeChange (watcher
-// thread) and PostUpdateProgress (update thread), which only post messages.
+// The device conversation itself is the UpdateController's; this class is
+// its view. Everything here runs on the UI thread except OnUpdateProgress
+// (update thread), which only posts a message.
 #pragma once
 
 #include <array>
@@ -16,10 +17,8 @@
 #include <string>
 
 #include "app/app_data.h"
-#include "device/device_comm_app.h"
 #include "device/device_mode.h"
-#include "device/device_watcher.h"
-#include "device/firm_updater.h"
+#include "device/update_controller.h"
 #include "device/version_rules.h"
 #include "firmware/firmware_package.h"
 #include "ui/dialog.h"
@@ -46,14 +45,10 @@ extern WindowRef g_openBoxWindow;
 // catalogue's texts for OK (599) and Cancel (601).
 void DialogBoxHook(IMessageBoxWindow& box, LanguageIndex language);
 
-// The bar position for the whole run: progress `percent` of job `index` of
-// `count`, each job taking an equal share (0 when there are no jobs).
-std::uint32_t OverallProgress(std::uint32_t index, std::uint32_t count, std::uint32_t percent);
-
 // The text shown for a version the device did not give.
-inline constexpr char16_t kVersionNotRead[] = u"---";
+inline constexpr const char16_t* kVersionNotRead = kVersionUnknown;
 
-class CMainDlg : public Dialog {
+class CMainDlg : public Dialog, private IUpdateObserver {
   public:
     // Fills `package` from the firmware the program carries; 1 when at least
     // one slot holds an image.
@@ -66,22 +61,16 @@ class CMainDlg : public Dialog {
     void SetMessage(int baseId);
     // Error box with the text of `baseId`, then quit with code 3.
     void FatalError(int baseId);
-    void ShowDeviceVersion(bool reset);
-    void CloseDeviceConnection();
-
-    // The watcher's mode callback: posts WM_APP+4 to the dialog.
-    static void PostModeChange(DeviceMode mode, void* userData);
-    // The progress callback of every update job: the run's overall
-    // percentage, posted to the progress dialog as WM_APP+2.
-    static void PostUpdateProgress(int percent, void* userData);
+    // Shows the device's versions in the visible column.
+    void ShowDeviceVersion();
 
     MainDialogState State() const { return state; }
     int MessageId() const { return messageId; }
-    const VersionSlots& DeviceVersions() const { return deviceVersion; }
+    const VersionSlots& DeviceVersions() const { return controller.deviceVersion; }
     const FirmwarePackage& Package() const { return package; }
     bool KeepingAwake() const { return keepAwake.Held(); }
-    CFirmUpdater& Updater() { return updater; }
-    CDeviceCommApp& Connection() { return connection; }
+    CFirmUpdater& Updater() { return controller.updater; }
+    CDeviceCommApp& Connection() { return controller.connection; }
 
   protected:
     const MessageMap* GetMessageMap() const override;
@@ -93,7 +82,6 @@ class CMainDlg : public Dialog {
   private:
     void InitControls();
     void LayOutImageColumns();
-    void ReadDeviceVersions();
     void StartUpdate();
     void BindControls();
     // The activation hook for the boxes this dialog opens, in its language.
@@ -105,32 +93,40 @@ class CMainDlg : public Dialog {
     std::intptr_t OnQueryDragIcon(std::uintptr_t, std::intptr_t);
     std::intptr_t OnTimer(std::uintptr_t id, std::intptr_t);
     std::intptr_t OnDeviceModeChanged(std::uintptr_t mode, std::intptr_t);
-    std::intptr_t OnUpdateEnded(std::uintptr_t success, std::intptr_t);
+    std::intptr_t OnUpdateEndedMessage(std::uintptr_t success, std::intptr_t);
     std::intptr_t OnDeviceEvent(std::uintptr_t, std::intptr_t) { return 0; }
     void OnStartClicked();
     void OnCancelClicked();
+
+    // What the controller reports.
+    void OnOpening() override;
+    void OnOpened() override;
+    void OnDeviceAbsent() override;
+    void OnDevicePresent(const VersionSlots& versions) override;
+    void OnDeviceBusy() override;
+    // The run's overall percentage, posted to the progress dialog as WM_APP+2.
+    void OnUpdateProgress(std::uint32_t percent) override;
+    void OnUpdateEnded(bool success, ResultCode result) override;
 
     const AppData& app;
     PackageLoader loadPackage;
 
     std::array<Control, 3> typeLabel;
     std::array<Control, 3> currentVersionBox;
-    VersionSlots deviceVersion;
-    VersionSlots savedDeviceVersion;
     std::array<Control, 3> updatedVersionBox;
     std::u16string title;
     int icon = 0;
     Font normalFont;
     Font boldFont;
     // Where the worker threads post: the dialog's window as created. It
-    // outlives the threads below (declared before them).
+    // and the package outlive the controller's threads (declared before it).
     std::unique_ptr<IMessageTarget> windowTarget;
-    CDeviceCommApp connection;
     // imageData, imageLength and imageVersion by ImageType.
     FirmwarePackage package;
     int columnCount = 0;
-    CDeviceWatcher watcher;
-    CFirmUpdater updater;
+    UpdateController controller;
+    // The wait cursor while the controller opens the device.
+    std::optional<WaitCursor> openingCursor;
     CFirmUpProgressDlg progressDialog;
     // The progress dialog's window while an update runs, for the update
     // thread's progress posts.

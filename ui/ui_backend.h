@@ -59,6 +59,9 @@ class IUiBackend {
     virtual void Show(WindowRef window, bool show) = 0;
     virtual bool IsVisible(WindowRef window) = 0;
     virtual void CenterWindow(WindowRef window, WindowRef over) = 0;
+    // Paints the window's invalid parts now rather than when the loop gets
+    // to them. A backend that draws nothing does nothing.
+    virtual void PaintNow(WindowRef) {}
 
     // Geometry: a window's rectangle on the screen, or in the client area
     // of its parent (its dialog); moving it (in the same coordinates as the
@@ -175,6 +178,9 @@ struct DialogAccess {
     static bool Dispatch(Dialog& dialog, std::uint32_t message, std::uintptr_t wParam,
                          std::intptr_t lParam, std::intptr_t& result);
     static std::optional<Rgb> CtlColor(Dialog& dialog, WindowRef control, CtlColorKind kind);
+    // The dialog wants the Enter key dropped before the window system's
+    // dialog navigation sees it.
+    static bool IgnoresEnter(const Dialog& dialog);
 };
 
 }  // namespace talvo

@@ -39,6 +39,32 @@ std::set<HWND>& ModelessDialogs() {
     return dialogs;
 }
 
+// The messages whose answer a dialog procedure gives as its return value
+// rather than through DWLP_MSGRESULT (the colour messages and
+// WM_INITDIALOG are answered on their own paths below).
+bool AnswersByReturnValue(UINT message) {
+    switch (message) {
+        case WM_QUERYDRAGICON:
+        case WM_COMPAREITEM:
+        case WM_VKEYTOITEM:
+        case WM_CHARTOITEM:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// An Enter key message for a dialog that wants Enter to do nothing: the
+// dialog navigation would click the focused or default push button.
+bool IsEnterForDialogThatIgnoresIt(HWND root, const MSG& m) {
+    if ((m.message != WM_KEYDOWN && m.message != WM_KEYUP && m.message != WM_CHAR) ||
+        (m.message == WM_CHAR ? m.wParam != L'\r' : m.wParam != VK_RETURN)) {
+        return false;
+    }
+    const auto* dialog = reinterpret_cast<const Dialog*>(GetWindowLongPtrW(root, DWLP_USER));
+    return dialog != nullptr && DialogAccess::IgnoresEnter(*dialog);
+}
+
 INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* dialog = reinterpret_cast<Dialog*>(lParam);
@@ -71,11 +97,14 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         DialogAccess::Detach(*dialog);
         return FALSE;
     }
-    if (handled) {
-        SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
-        return TRUE;
+    if (!handled) {
+        return FALSE;
     }
-    return FALSE;
+    if (AnswersByReturnValue(message)) {
+        return static_cast<INT_PTR>(result);
+    }
+    SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
+    return TRUE;
 }
 
 // The message-box hook of the UI thread: installed just before a box, run
@@ -172,6 +201,7 @@ class Win32Backend final : public IUiBackend {
     }
     bool IsVisible(WindowRef window) override { return IsWindowVisible(H(window)) != 0; }
 
+    void PaintNow(WindowRef window) override { ::UpdateWindow(H(window)); }
     void CenterWindow(WindowRef window, WindowRef over) override {
         HWND h = H(window);
         HWND ref = over ? H(over) : GetWindow(h, GW_OWNER);
@@ -401,9 +431,13 @@ class Win32Backend final : public IUiBackend {
                 break;
             }
             HWND root = m.hwnd != nullptr ? GetAncestor(m.hwnd, GA_ROOT) : nullptr;
-            if (root != nullptr && ModelessDialogs().count(root) != 0 &&
-                IsDialogMessageW(root, &m)) {
-                continue;
+            if (root != nullptr && ModelessDialogs().count(root) != 0) {
+                if (IsEnterForDialogThatIgnoresIt(root, m)) {
+                    continue;
+                }
+                if (IsDialogMessageW(root, &m)) {
+                    continue;
+                }
             }
             TranslateMessage(&m);
             DispatchMessageW(&m);

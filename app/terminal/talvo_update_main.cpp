@@ -1,9 +1,10 @@
 // talvo-update: the terminal front end of the updater, for scripted and
-// headless updates. It plays the main dialog's part through CUpdateSession:
-// waits for the TALVO, shows its versions beside the package's, decides with
-// the same rule as the dialog whether an update is needed, asks for the
-// agreement and (when no update is needed) for confirmation, runs the update
-// with a progress display and reports the outcome in the user's language.
+// headless updates. It is a text view of the same UpdateController as the
+// main dialog (through CUpdateSession's message pump): waits for the TALVO,
+// shows its versions beside the package's, decides with the same rule as
+// the dialog whether an update is needed, asks for the agreement and (when
+// no update is needed) for confirmation, runs the update with a progress
+// display and reports the outcome in the user's language.
 #include <cstdio>
 #include <iostream>
 #include <memory>

@@ -51,7 +51,8 @@ TEST(UpdateE2E, NormalModeDeviceGetsTheShippedPackageAndReportsItsNewVersion) {
     CUpdateSession& s = *rig.session;
     s.watcher.End();
     ASSERT_TRUE(s.Begin());
-    ASSERT_TRUE(s.PumpUntil([&] { return s.DeviceReady() && s.mode == kDeviceModeNormal; }, 60000));
+    ASSERT_TRUE(
+        s.PumpUntil([&] { return s.DeviceReady() && s.Mode() == kDeviceModeNormal; }, 60000));
     EXPECT_EQ(s.deviceVersion[1], u"1.07");
     EXPECT_EQ(s.deviceVersion[2], u"1.07");
     // Now up to date: the rule says no update is needed.

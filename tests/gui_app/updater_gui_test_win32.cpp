@@ -126,6 +126,25 @@ TEST_F(UpdaterTest, WithoutADeviceAsksForItAndTheAboutBoxOpensFromTheSystemMenu)
     EXPECT_EQ(p.waitForExitOrKill(), Code(2));
 }
 
+// Catches a real Enter key clicking the focused Cancel button through the
+// window system's dialog navigation (the program would end), although
+// Enter does nothing on the main dialog.
+TEST_F(UpdaterTest, ARealEnterKeyOnTheMainDialogDoesNothing) {
+    UseLanguage(LANG_ENGLISH, 0);
+    Process p = LaunchEmulated(L"absent");
+    const Window main = Accept(p);
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(WaitForMessage(main, kIdsConnectDevice));
+    ASSERT_EQ(main.focus().id(), kIdcCancelButton);
+
+    ASSERT_TRUE(main.pressEnter(KeyRoute::kSendInput));
+    Sleep(1500);
+    EXPECT_TRUE(p.running()) << "Enter ended the program";
+    EXPECT_TRUE(main.exists());
+    ASSERT_TRUE(main.closeCommand());
+    EXPECT_EQ(p.waitForExitOrKill(), Code(2));
+}
+
 TEST_F(UpdaterTest, TheProductFindsNoTalvoHereAndAsksForIt) {
     UseLanguage(LANG_ENGLISH, 0);
     Process p = Launch(L"TALVO-FW-Updater.exe", L"");

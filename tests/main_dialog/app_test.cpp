@@ -52,6 +52,18 @@ TEST(AppExit, APackageThatCannotBeLoadedIsFatalWithThree) {
     EXPECT_TRUE(rig.talvo->CommandNames().empty()) << "the watcher never started";
 }
 
+#ifndef _WIN32
+// Catches a default backend outside Windows that simulates dialogs: the
+// agreement would wait forever in a modal loop no one can see. Without a
+// backend installed, creating the main dialog fails and start-up ends with 0.
+TEST(AppExit, WithoutAWindowSystemStartUpEndsAtOnceWithZero) {
+    AppData data;
+    CUpdaterApp app(data);
+    EXPECT_EQ(app.RunApplication(), 0);
+    EXPECT_FALSE(app.MainWindow());
+}
+#endif
+
 TEST(AppExit, ASecondInstanceShowsItsBoxAndEndsWithZero) {
     // The first instance's mutex, held for the session.
     NamedMutex first;

@@ -20,7 +20,7 @@
 #include "hid/hid_platform.h"
 #include "resources/catalogue.h"
 #include "resources/resource_ids.h"
-#include "ui/headless_backend.h"
+#include "tests/headless_ui/headless_backend.h"
 #include "ui/main_keep_awake.h"
 
 namespace talvo::testing {

@@ -8,7 +8,7 @@
 #include <thread>
 #include <type_traits>
 
-#include "ui/headless_backend.h"
+#include "tests/headless_ui/headless_backend.h"
 
 namespace talvo::testing {
 

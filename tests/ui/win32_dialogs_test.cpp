@@ -15,6 +15,7 @@
 #include "app/strings.h"
 #include "app/version_block.h"
 #include "resources/catalogue.h"
+#include "resources/resource_ids.h"
 #include "ui/about_dlg.h"
 #include "ui/license_dlg.h"
 #include "ui/progress_dlg.h"
@@ -390,6 +391,40 @@ TEST_F(Win32Dialogs, ControlsMadeLikeATemplateControlAreRealChildWindows) {
               GetWindowLongW(GetDlgItem(h, kIdcWarning), GWL_STYLE));
     EXPECT_EQ(made.RectInParent(), r);
     EXPECT_EQ(TextOf(child), u"made");
+    dlg.DestroyWindow();
+}
+
+// A dialog whose handlers answer with values of their own.
+class AnsweringDialog : public Dialog {
+  public:
+    static constexpr std::intptr_t kIcon = 0x4321;
+    static constexpr std::intptr_t kResult = 0x55;
+    AnsweringDialog() : Dialog(kIddProgress, nullptr) {}
+
+  protected:
+    const MessageMap* GetMessageMap() const override {
+        static const MessageMapEntry entries[] = {
+            OnMessage<AnsweringDialog, &AnsweringDialog::OnQueryDragIcon>(WM_QUERYDRAGICON),
+            OnMessage<AnsweringDialog, &AnsweringDialog::OnApp>(WM_APP + 40),
+        };
+        static const MessageMap map{Dialog::GetMessageMap(), entries};
+        return &map;
+    }
+
+  private:
+    std::intptr_t OnQueryDragIcon(std::uintptr_t, std::intptr_t) { return kIcon; }
+    std::intptr_t OnApp(std::uintptr_t, std::intptr_t) { return kResult; }
+};
+
+// Catches the dialog procedure answering every handled message through
+// DWLP_MSGRESULT: for WM_QUERYDRAGICON the window system reads the
+// procedure's return value, which then is 1 instead of the icon.
+TEST_F(Win32Dialogs, HandlerAnswersReachTheSenderOnTheRightPath) {
+    AnsweringDialog dlg;
+    ASSERT_TRUE(dlg.Create());
+    HWND h = reinterpret_cast<HWND>(dlg.Window().value);
+    EXPECT_EQ(SendMessageW(h, WM_QUERYDRAGICON, 0, 0), AnsweringDialog::kIcon);
+    EXPECT_EQ(SendMessageW(h, WM_APP + 40, 0, 0), AnsweringDialog::kResult);
     dlg.DestroyWindow();
 }
 

@@ -1,4 +1,4 @@
-#include "ui/headless_backend.h"
+#include "tests/headless_ui/headless_backend.h"
 
 #include <algorithm>
 #include <future>

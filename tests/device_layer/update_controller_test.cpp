@@ -1,0 +1,155 @@
+// The update controller where no other test reaches it: its two busy
+// policies and its teardown while an update runs.
+#include "device/update_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/clock.h"
+#include "device/ui_message_queue.h"
+#include "firmware/firmware_package.h"
+#include "hid/emulated_bus.h"
+#include "tests/device_layer/fake_talvo.h"
+#include "tools/fw_image_builder.h"
+
+namespace talvo {
+namespace {
+
+using testing::FakeAnswer;
+using testing::FakeRequest;
+
+struct Recorder : IUpdateObserver {
+    void OnDeviceAbsent() override { ++absent; }
+    void OnDevicePresent(const VersionSlots& versions) override {
+        ++present;
+        shown = versions;
+    }
+    void OnDeviceBusy() override { ++busy; }
+    void OnUpdateProgress(std::uint32_t) override { ++progress; }
+    void OnUpdateEnded(bool, ResultCode) override { ++ended; }
+
+    int absent = 0;
+    int present = 0;
+    int busy = 0;
+    std::atomic<int> progress{0};
+    int ended = 0;
+    VersionSlots shown;
+};
+
+class ControllerTest : public ::testing::Test {
+  protected:
+    ControllerTest() {
+        device.hook = [this](const FakeRequest& r) -> std::optional<FakeAnswer> {
+            if (r.group == 0 && r.command == 6 && busyLeft.load() > 0) {
+                --busyLeft;
+                return FakeAnswer{19, {}, false};
+            }
+            return std::nullopt;
+        };
+    }
+    // The next `count` version reads answer busy (status 19).
+    void BusyFor(int count) { busyLeft = count; }
+
+    EmulatedBus bus;
+    ScopedHidPlatform platform{bus};
+    ScaledClock clock{20.0};
+    ScopedClock scoped{clock};
+    std::atomic<int> busyLeft{0};
+    testing::FakeTalvo device{bus};
+    Recorder seen;
+};
+
+// Catches: the dialog's policy waiting on the UI thread or giving up with
+// "---" instead of abandoning the reading for its caller to repeat.
+TEST_F(ControllerTest, AskAgainLaterAbandonsTheReadingAndTheNextOneReadsAllThree) {
+    UpdateController controller(seen, BusyPolicy::AskAgainLater());
+    device.SetMode(1);
+    BusyFor(2);
+    controller.OnModeReport(kDeviceModeNormal);
+    EXPECT_EQ(seen.busy, 1);
+    EXPECT_EQ(seen.present, 0);
+    controller.ReadVersions();
+    EXPECT_EQ(seen.busy, 2);
+    controller.ReadVersions();
+    EXPECT_EQ(seen.busy, 2);
+    ASSERT_EQ(seen.present, 1);
+    EXPECT_EQ(seen.shown, (VersionSlots{u"1.05", u"1.05", u"1.05"}));
+    EXPECT_EQ(device.Log(),
+              (std::vector<std::string>{"0/6 v=0", "0/6 v=0", "0/6 v=0", "0/6 v=1", "0/6 v=3"}));
+}
+
+// Catches: the terminal's bounded retry asking without end, or one time
+// too few or too many, before a slot reads "---".
+TEST_F(ControllerTest, RetryInPlaceAsksTheSameSlotAgainUpToItsLimit) {
+    UpdateController controller(seen, BusyPolicy::RetryInPlace(2, 1000));
+    device.SetMode(1);
+    BusyFor(2);
+    controller.OnModeReport(kDeviceModeNormal);
+    ASSERT_EQ(seen.present, 1);
+    EXPECT_EQ(seen.shown, (VersionSlots{u"1.05", u"1.05", u"1.05"}));
+
+    BusyFor(3);
+    controller.ReadVersions();
+    ASSERT_EQ(seen.present, 2);
+    EXPECT_EQ(seen.busy, 0);
+    EXPECT_EQ(seen.shown, (VersionSlots{u"---", u"1.05", u"1.05"}));
+    const std::vector<std::string> log = device.Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "0/6 v=0"), 3 + 3);
+}
+
+// Catches: a controller that abandons its updater thread after a stop limit
+// while the thread still waits for the device, leaving it to use the freed
+// connection and job block later. The owner going must end the run there
+// and then, closing request included, and nothing may follow it.
+TEST_F(ControllerTest, TearingDownMidUpdateEndsTheUpdaterBeforeTheControllerGoes) {
+    const std::vector<std::uint8_t> image =
+        fwtools::BuildImage(fwtools::SeededImage("UASP", "1.07", 12000, 7, 0x1234567u, 0x89ABCDEu));
+    FirmwarePackage package;
+    package.imageData[1].reset(new std::uint8_t[image.size()]);
+    std::memcpy(package.imageData[1].get(), image.data(), image.size());
+    package.imageLength[1] = static_cast<std::uint32_t>(image.size());
+    package.imageVersion[1] = u"1.07";
+    // The device never restarts: the updater waits 120 s for update mode,
+    // far past the 20 s a stop limit would wait.
+    device.followRestart = false;
+    device.SetMode(1);
+
+    UiMessageQueue queue;
+    auto controller = std::make_unique<UpdateController>(seen, BusyPolicy::AskAgainLater());
+    ASSERT_TRUE(controller->Begin(&queue));
+    const auto pumpUntil = [&](const auto& done) {
+        for (int i = 0; i < 2000 && !done(); ++i) {
+            ThreadMessage m;
+            if (queue.Take(&m, 50)) {
+                controller->Handle(m.message, m.wParam);
+            }
+        }
+        return done();
+    };
+    ASSERT_TRUE(pumpUntil([&] { return controller->DeviceReady(); }));
+    ASSERT_TRUE(controller->StartUpdate(package));
+    ASSERT_TRUE(pumpUntil([&] {
+        const std::vector<std::string> log = device.Log();
+        return std::find(log.begin(), log.end(), "0/1 v=0") != log.end();
+    }));
+
+    controller.reset();
+    const std::vector<std::string> atTeardown = device.Log();
+    ASSERT_FALSE(atTeardown.empty());
+    EXPECT_EQ(atTeardown.back(), "0/1 v=1") << "the run had not ended when its controller went";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(device.Log(), atTeardown) << "the updater outlived its controller";
+    EXPECT_EQ(seen.ended, 0) << "an owner that is going gets no outcome";
+    queue.Close();
+}
+
+}  // namespace
+}  // namespace talvo
