@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "device/critical_section.h"
-#include "device/message_target.h"
+#include "base/critical_section.h"
+#include "base/message_target.h"
 #include "protocol/command_params.h"
 #include "protocol/hid_comm.h"
 #include "protocol/result_code.h"

@@ -1,6 +1,6 @@
 #include "device/device_watcher.h"
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "hid/hid_device.h"
 #include "hid/talvo_ids.h"
 

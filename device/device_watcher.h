@@ -12,9 +12,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "device/critical_section.h"
+#include "base/critical_section.h"
 #include "device/device_mode.h"
-#include "device/thread.h"
+#include "base/thread.h"
 
 namespace talvo {
 

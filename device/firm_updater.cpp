@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "device/device_comm_app.h"
 #include "firmware/firm_file.h"
 

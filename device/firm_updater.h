@@ -18,8 +18,8 @@
 #include <cstdint>
 
 #include "device/device_mode.h"
-#include "device/message_target.h"
-#include "device/thread.h"
+#include "base/message_target.h"
+#include "base/thread.h"
 #include "protocol/command_params.h"
 #include "protocol/result_code.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "firmware/firmware_package.h"
 
 namespace talvo {

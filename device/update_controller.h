@@ -28,7 +28,7 @@
 #include "device/device_mode.h"
 #include "device/device_watcher.h"
 #include "device/firm_updater.h"
-#include "device/message_target.h"
+#include "base/message_target.h"
 #include "device/version_rules.h"
 #include "protocol/result_code.h"
 

@@ -1,6 +1,6 @@
 #include "device/update_session.h"
 
-#include "device/clock.h"
+#include "base/clock.h"
 
 namespace talvo {
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "device/ui_message_queue.h"
+#include "base/ui_message_queue.h"
 #include "device/update_controller.h"
 
 namespace talvo {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "emulator/identities.h"
 
 namespace talvo {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "device/clock.h"
+#include "base/clock.h"
 
 namespace talvo {
 

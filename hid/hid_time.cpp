@@ -1,6 +1,6 @@
 #include "hid/hid_time.h"
 
-#include "device/clock.h"
+#include "base/clock.h"
 
 namespace talvo::hid_time {
 

@@ -17,8 +17,8 @@
 #include <memory>
 #include <thread>
 
-#include "device/critical_section.h"
-#include "device/event.h"
+#include "base/critical_section.h"
+#include "base/event.h"
 #include "hid/hid_device.h"
 #include "protocol/command_params.h"
 #include "protocol/framing.h"

@@ -1,13 +1,13 @@
 // The program's resource identifiers, the one place they are defined: string
 // base IDs, dialog templates, controls, icon, agreement texts, firmware
 // package, the timer and the system-menu command. The window messages posted
-// between threads (WM_APP+1..4) live in device/message_target.h, included
-// here so that this header gives every identifier the program uses.
+// between threads (WM_APP+1..4) live in base/app_messages.h, included here
+// so that this header gives every identifier the program uses.
 #pragma once
 
 #include <cstdint>
 
-#include "device/message_target.h"
+#include "base/app_messages.h"
 
 namespace talvo {
 

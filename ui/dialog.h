@@ -21,7 +21,7 @@
 #include <span>
 #include <string>
 
-#include "device/message_target.h"
+#include "base/message_target.h"
 #include "ui/ui_backend.h"
 #include "ui/ui_types.h"
 

@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "app/gui/hid_choice.h"
-#include "device/clock.h"
+#include "base/clock.h"
 #include "emulator/emulated_talvo.h"
 #include "emulator/scenario.h"
 #include "hid/emulated_bus.h"

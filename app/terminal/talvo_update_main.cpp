@@ -18,7 +18,7 @@
 #include "app/strings.h"
 #include "app/terminal/terminal_console.h"
 #include "app/terminal/terminal_options.h"
-#include "device/clock.h"
+#include "base/clock.h"
 #include "device/update_session.h"
 #include "emulator/emulated_talvo.h"
 #include "emulator/scenario.h"

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <thread>
 
-#include "device/clock.h"
-#include "device/ui_message_queue.h"
+#include "base/clock.h"
+#include "base/ui_message_queue.h"
 #include "hid/emulated_bus.h"
 #include "tests/device_layer/fake_talvo.h"
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "hid/emulated_bus.h"
 #include "hid/talvo_ids.h"
 #include "tests/device_layer/fake_talvo.h"

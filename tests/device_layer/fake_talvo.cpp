@@ -1,6 +1,6 @@
 #include "tests/device_layer/fake_talvo.h"
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "hid/talvo_ids.h"
 
 namespace talvo::testing {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "device/device_comm_app.h"
 #include "device/update_session.h"
 #include "firmware/firmware_package.h"

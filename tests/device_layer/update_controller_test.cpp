@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "device/clock.h"
-#include "device/ui_message_queue.h"
+#include "base/clock.h"
+#include "base/ui_message_queue.h"
 #include "firmware/firmware_package.h"
 #include "hid/emulated_bus.h"
 #include "tests/device_layer/fake_talvo.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "device/update_session.h"
 #include "emulator/emulated_talvo.h"
 #include "emulator/scenario.h"

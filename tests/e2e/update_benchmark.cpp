@@ -15,7 +15,7 @@
 #include <memory>
 #include <thread>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "device/device_comm_app.h"
 #include "device/device_watcher.h"
 #include "device/update_session.h"

@@ -7,7 +7,7 @@
 #include <regex>
 #include <stdexcept>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "emulator/device_image.h"
 #include "emulator/emulated_talvo.h"
 #include "emulator/identities.h"

@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "hid/hid_device.h"
 #include "hid/talvo_ids.h"
 #include "tests/hid/hid_test_backend.h"

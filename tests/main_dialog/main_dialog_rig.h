@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/gui/updater_app.h"
-#include "device/clock.h"
+#include "base/clock.h"
 #include "emulator/emulated_talvo.h"
 #include "emulator/scenario.h"
 #include "hid/emulated_bus.h"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "tests/protocol/fake_device.h"
 
 namespace talvo::test {

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "firmware/firm_file.h"
 #include "protocol/diagnostics.h"
 #include "tests/protocol/fake_device.h"

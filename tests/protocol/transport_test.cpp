@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "tests/protocol/fake_device.h"
 
 namespace talvo::test {

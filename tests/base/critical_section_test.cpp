@@ -1,4 +1,4 @@
-#include "device/critical_section.h"
+#include "base/critical_section.h"
 
 #include <gtest/gtest.h>
 

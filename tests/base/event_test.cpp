@@ -1,4 +1,4 @@
-#include "device/event.h"
+#include "base/event.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "device/clock.h"
+#include "base/clock.h"
 
 namespace talvo {
 namespace {

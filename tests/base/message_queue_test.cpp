@@ -1,11 +1,11 @@
-#include "device/message_queue.h"
+#include "base/message_queue.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
-#include "device/clock.h"
-#include "device/event.h"
+#include "base/clock.h"
+#include "base/event.h"
 
 namespace talvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "device/ui_message_queue.h"
+#include "base/ui_message_queue.h"
 
 namespace talvo {
 

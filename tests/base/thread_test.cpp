@@ -1,4 +1,4 @@
-#include "device/thread.h"
+#include "base/thread.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "device/clock.h"
-#include "device/event.h"
+#include "base/clock.h"
+#include "base/event.h"
 
 #if defined(__linux__)
 #include <pthread.h>

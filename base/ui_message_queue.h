@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "device/message_queue.h"
-#include "device/message_target.h"
+#include "base/message_queue.h"
+#include "base/message_target.h"
 
 namespace talvo {
 

@@ -4,10 +4,10 @@
 
 #include <thread>
 
-#include "device/clock.h"
-#include "device/event.h"
-#include "device/message_queue.h"
-#include "device/thread.h"
+#include "base/clock.h"
+#include "base/event.h"
+#include "base/message_queue.h"
+#include "base/thread.h"
 
 namespace talvo {
 namespace {

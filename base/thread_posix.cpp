@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "device/thread_platform.h"
+#include "base/thread_platform.h"
 
 namespace talvo::thread_platform {
 

@@ -21,7 +21,7 @@
 #include <mutex>
 #include <thread>
 
-#include "device/message_queue.h"
+#include "base/message_queue.h"
 
 namespace talvo {
 

@@ -7,14 +7,9 @@
 
 #include <cstdint>
 
-namespace talvo {
+#include "base/app_messages.h"
 
-// Application messages posted by the worker threads.
-inline constexpr std::uint32_t kWmApp = 0x8000;
-inline constexpr std::uint32_t kMsgDeviceEvent = kWmApp + 1;     // wParam event, lParam value
-inline constexpr std::uint32_t kMsgUpdateProgress = kWmApp + 2;  // wParam bar position 0..100
-inline constexpr std::uint32_t kMsgUpdateEnded = kWmApp + 3;     // wParam 1 success, 0 failure
-inline constexpr std::uint32_t kMsgDeviceMode = kWmApp + 4;      // wParam new DeviceMode
+namespace talvo {
 
 class IMessageTarget {
   public:

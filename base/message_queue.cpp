@@ -1,9 +1,9 @@
-#include "device/message_queue.h"
+#include "base/message_queue.h"
 
 #include <chrono>
 
-#include "device/clock.h"
-#include "device/event.h"
+#include "base/clock.h"
+#include "base/event.h"
 
 namespace talvo {
 

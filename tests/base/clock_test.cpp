@@ -1,4 +1,4 @@
-#include "device/clock.h"
+#include "base/clock.h"
 
 #include <gtest/gtest.h>
 

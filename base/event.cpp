@@ -1,8 +1,8 @@
-#include "device/event.h"
+#include "base/event.h"
 
 #include <chrono>
 
-#include "device/clock.h"
+#include "base/clock.h"
 
 namespace talvo {
 

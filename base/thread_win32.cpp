@@ -2,8 +2,8 @@
 
 #include <cstddef>
 
-#include "device/thread.h"
-#include "device/thread_platform.h"
+#include "base/thread.h"
+#include "base/thread_platform.h"
 
 namespace talvo::thread_platform {
 

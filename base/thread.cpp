@@ -1,12 +1,12 @@
-#include "device/thread.h"
+#include "base/thread.h"
 
 #include <new>
 #include <system_error>
 #include <utility>
 
-#include "device/clock.h"
-#include "device/event.h"
-#include "device/thread_platform.h"
+#include "base/clock.h"
+#include "base/event.h"
+#include "base/thread_platform.h"
 
 namespace talvo {
 
