@@ -380,27 +380,6 @@ void PostQuitMessage(int code) {
     B().PostQuit(code);
 }
 
-NamedMutex::Result NamedMutex::Create(const std::u16string& name) {
-    Close();
-    bool existed = false;
-    handle_ = B().CreateNamedMutex(name, existed);
-    if (handle_ == 0) {
-        return Result::Failed;
-    }
-    return existed ? Result::AlreadyExists : Result::Created;
-}
-
-void NamedMutex::Close() {
-    if (handle_ != 0) {
-        B().CloseNamedMutex(handle_);
-        handle_ = 0;
-    }
-}
-
-std::uint32_t UserDefaultLocale() {
-    return B().UserDefaultLocale();
-}
-
 // ---- DialogAccess --------------------------------------------------------
 
 void DialogAccess::Attach(Dialog& dialog, WindowRef window) {

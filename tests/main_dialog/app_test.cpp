@@ -68,7 +68,7 @@ TEST(AppExit, ASecondInstanceShowsItsBoxAndEndsWithZero) {
     // The first instance's mutex, held for the session.
     NamedMutex first;
     AppRig rig;
-    rig.backend.SetUserLocale(0x0411);  // Japanese
+    rig.platform.SetUserLocale(0x0411);  // Japanese
     ASSERT_EQ(first.Create(kSingleInstanceMutexName), NamedMutex::Result::Created);
     rig.Start("current");
     const std::optional<BoxInfo> box = rig.user.WaitForBox();
@@ -117,7 +117,7 @@ class AppLanguage : public ::testing::TestWithParam<LocaleCase> {};
 
 TEST_P(AppLanguage, TheUsersLocaleChoosesEveryText) {
     AppRig rig;
-    rig.backend.SetUserLocale(GetParam().lcid);
+    rig.platform.SetUserLocale(GetParam().lcid);
     rig.Start("absent");
     const WindowRef m = rig.Accept();
     ASSERT_TRUE(m);
@@ -141,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(Locales, AppLanguage,
 
 TEST(AppLanguageBoxes, TheFatalBoxFollowsTheLanguageToo) {
     AppRig rig(&NoPackage);
-    rig.backend.SetUserLocale(0x0804);
+    rig.platform.SetUserLocale(0x0804);
     rig.Start("current");
     const WindowRef agreement = rig.user.WaitForDialog(kIddAgreement);
     ASSERT_TRUE(agreement);
