@@ -376,6 +376,14 @@ int ShowMessageBox(const Dialog* owner, const std::u16string& text, const std::u
     return B().MessageBox(ref, text, caption, type, std::move(hook));
 }
 
+void InitWindowSystem() {
+    B().InitCommonControls();
+}
+
+int RunMessageLoop() {
+    return B().RunMessageLoop();
+}
+
 void PostQuitMessage(int code) {
     B().PostQuit(code);
 }

@@ -224,6 +224,10 @@ class Dialog {
 int ShowMessageBox(const Dialog* owner, const std::u16string& text, const std::u16string& caption,
                    std::uint32_t type, MessageBoxHook hook = {});
 
+// Window-system start-up: common controls and the rich-edit library.
+void InitWindowSystem();
+// Runs the UI thread's outer loop until the quit message; returns its code.
+int RunMessageLoop();
 // The quit message for the UI thread's loop.
 void PostQuitMessage(int code);
 
