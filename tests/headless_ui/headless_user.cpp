@@ -104,53 +104,41 @@ bool HeadlessUser::Click(WindowRef dialog, int controlId) {
     });
 }
 
-bool HeadlessUser::PressEnter() {
+bool HeadlessUser::KeyToActive(std::uint32_t boxMessage, bool needsSystemMenu,
+                               std::function<void(WindowRef dialog)> route) {
     return Input([&]() -> std::function<void()> {
         HeadlessBackend::Node* a = b_.ActiveWindow();
         if (a == nullptr) {
             return {};
         }
         if (a->type == HeadlessBackend::Node::Type::Box) {
-            return BoxAction(a->ref, msg::kCommand, a->defaultButton);
+            return BoxAction(a->ref, boxMessage,
+                             boxMessage == msg::kCommand ? a->defaultButton : 0);
+        }
+        if (needsSystemMenu && (a->style & kDlgSystemMenu) == 0) {
+            return {};  // no close box, no system menu
         }
         const WindowRef dialog = a->ref;
-        return [this, dialog] {
-            if (HeadlessBackend::Node* d = b_.Find(dialog)) {
-                b_.manager_.Enter(dialog, d->dialog);
-            }
-        };
+        return [dialog, route] { route(dialog); };
+    });
+}
+
+bool HeadlessUser::PressEnter() {
+    return KeyToActive(msg::kCommand, false, [this](WindowRef dialog) {
+        if (HeadlessBackend::Node* d = b_.Find(dialog)) {
+            b_.manager_.Enter(dialog, d->dialog);
+        }
     });
 }
 
 bool HeadlessUser::PressEscape() {
-    return Input([&]() -> std::function<void()> {
-        HeadlessBackend::Node* a = b_.ActiveWindow();
-        if (a == nullptr) {
-            return {};
-        }
-        if (a->type == HeadlessBackend::Node::Type::Box) {
-            return BoxAction(a->ref, msg::kClose, 0);
-        }
-        const WindowRef dialog = a->ref;
-        return [this, dialog] { b_.manager_.Escape(dialog); };
-    });
+    return KeyToActive(msg::kClose, false,
+                       [this](WindowRef dialog) { b_.manager_.Escape(dialog); });
 }
 
 bool HeadlessUser::CloseCommand() {
-    return Input([&]() -> std::function<void()> {
-        HeadlessBackend::Node* a = b_.ActiveWindow();
-        if (a == nullptr) {
-            return {};
-        }
-        if (a->type == HeadlessBackend::Node::Type::Box) {
-            return BoxAction(a->ref, msg::kClose, 0);
-        }
-        if ((a->style & kDlgSystemMenu) == 0) {
-            return {};  // no close box, no system menu
-        }
-        const WindowRef dialog = a->ref;
-        return [this, dialog] { b_.manager_.CloseCommand(dialog); };
-    });
+    return KeyToActive(msg::kClose, true,
+                       [this](WindowRef dialog) { b_.manager_.CloseCommand(dialog); });
 }
 
 bool HeadlessUser::ChooseSystemMenu(WindowRef dialog, std::uint32_t command) {

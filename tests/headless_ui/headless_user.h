@@ -75,6 +75,11 @@ class HeadlessUser {
   private:
     bool Input(const std::function<std::function<void()>()>& decide);
     std::function<void()> BoxAction(WindowRef box, std::uint32_t message, int id);
+    // A key or the close command for the active window: a box takes
+    // `boxMessage` (WM_COMMAND with its default button, or WM_CLOSE); a
+    // dialog gets `route`, unless `needsSystemMenu` and it has none.
+    bool KeyToActive(std::uint32_t boxMessage, bool needsSystemMenu,
+                     std::function<void(WindowRef dialog)> route);
 
     HeadlessBackend& b_;
 };
