@@ -39,13 +39,17 @@ class PosixAppPlatform final : public IAppPlatform {
   public:
     std::uint32_t UserDefaultLocale() override { return 0x0409; }
 
-    // The handle is the descriptor plus one. The lock belongs to the open
+    // The handle is the descriptor plus one. A symbolic link in the lock
+    // file's place is not followed (in /tmp anyone may put one there), and
+    // the file is never written. The lock belongs to the open
     // file, so a second open of the same name fails to take it also within
     // one process. A holder that found the mutex taken keeps its handle
-    // without the lock.
+    // without the lock; unlike a kernel mutex, the name is free again once
+    // the lock's holder has closed it, whoever else still holds a handle.
     std::uintptr_t CreateNamedMutex(const std::u16string& name, bool& alreadyExists) override {
         alreadyExists = false;
-        const int fd = open(LockPath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        const int fd =
+            open(LockPath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
             return 0;
         }
