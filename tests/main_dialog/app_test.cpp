@@ -57,6 +57,10 @@ TEST(AppExit, APackageThatCannotBeLoadedIsFatalWithThree) {
 // agreement would wait forever in a modal loop no one can see. Without a
 // backend installed, creating the main dialog fails and start-up ends with 0.
 TEST(AppExit, WithoutAWindowSystemStartUpEndsAtOnceWithZero) {
+    // The single-instance mutex of this process only: another program (or
+    // test) holding the session's would end start-up before the dialog.
+    HeadlessPlatform platform;
+    ScopedAppPlatform scopedPlatform(platform);
     AppData data;
     CUpdaterApp app(data);
     EXPECT_EQ(app.RunApplication(), 0);
