@@ -75,14 +75,6 @@ class NoWindowsBackend final : public IUiBackend {
     void BeginWaitCursor() override {}
     void EndWaitCursor() override {}
     void ForceForeground(WindowRef) override {}
-    // English (United States).
-    std::uint32_t UserDefaultLocale() override { return 0x0409; }
-    std::uintptr_t CreateNamedMutex(const std::u16string&, bool& alreadyExists) override {
-        alreadyExists = false;
-        return 1;
-    }
-    void CloseNamedMutex(std::uintptr_t) override {}
-    std::vector<std::uint8_t> LoadRawResource(int, int) override { return {}; }
 
   private:
     int quitCode_ = 0;

@@ -376,29 +376,16 @@ int ShowMessageBox(const Dialog* owner, const std::u16string& text, const std::u
     return B().MessageBox(ref, text, caption, type, std::move(hook));
 }
 
+void InitWindowSystem() {
+    B().InitCommonControls();
+}
+
+int RunMessageLoop() {
+    return B().RunMessageLoop();
+}
+
 void PostQuitMessage(int code) {
     B().PostQuit(code);
-}
-
-NamedMutex::Result NamedMutex::Create(const std::u16string& name) {
-    Close();
-    bool existed = false;
-    handle_ = B().CreateNamedMutex(name, existed);
-    if (handle_ == 0) {
-        return Result::Failed;
-    }
-    return existed ? Result::AlreadyExists : Result::Created;
-}
-
-void NamedMutex::Close() {
-    if (handle_ != 0) {
-        B().CloseNamedMutex(handle_);
-        handle_ = 0;
-    }
-}
-
-std::uint32_t UserDefaultLocale() {
-    return B().UserDefaultLocale();
 }
 
 // ---- DialogAccess --------------------------------------------------------

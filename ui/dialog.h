@@ -224,27 +224,10 @@ class Dialog {
 int ShowMessageBox(const Dialog* owner, const std::u16string& text, const std::u16string& caption,
                    std::uint32_t type, MessageBoxHook hook = {});
 
-// A named mutex of the session, held while the object lives.
-class NamedMutex {
-  public:
-    enum class Result { Created, AlreadyExists, Failed };
-    NamedMutex() = default;
-    ~NamedMutex() { Close(); }
-    NamedMutex(const NamedMutex&) = delete;
-    NamedMutex& operator=(const NamedMutex&) = delete;
-
-    // Makes or opens the mutex; a handle is held in both of the first cases.
-    Result Create(const std::u16string& name);
-    void Close();
-    bool IsHeld() const { return handle_ != 0; }
-
-  private:
-    std::uintptr_t handle_ = 0;
-};
-
-// The user's default locale identifier.
-std::uint32_t UserDefaultLocale();
-
+// Window-system start-up: common controls and the rich-edit library.
+void InitWindowSystem();
+// Runs the UI thread's outer loop until the quit message; returns its code.
+int RunMessageLoop();
 // The quit message for the UI thread's loop.
 void PostQuitMessage(int code);
 

@@ -1,6 +1,7 @@
 #include "ui/license_dlg.h"
 
 #include "app/language.h"
+#include "app/platform.h"
 #include "app/strings.h"
 #include "resources/resource_ids.h"
 
@@ -60,8 +61,8 @@ bool CLicenseDlg::OnInitDialog() {
     MakeDefault(kIdCancel);
 
     if (const Control text = Item(kIdcAgreementText)) {
-        const std::vector<std::uint8_t> bytes = UiPlatform::Backend().LoadRawResource(
-            kResourceTypeHtml, kIdAgreementText + LanguageOffset(lang));
+        const std::vector<std::uint8_t> bytes =
+            LoadRawResource(kResourceTypeHtml, kIdAgreementText + LanguageOffset(lang));
         if (!bytes.empty()) {
             text.SetSelection(0, 0);
             text.SetRichText(DecodeAgreementText(bytes));

@@ -137,23 +137,11 @@ class IUiBackend {
 
     // Brings the window to the front even while another program is active.
     virtual void ForceForeground(WindowRef window) = 0;
-
-    // The user's default locale (the regional format setting).
-    virtual std::uint32_t UserDefaultLocale() = 0;
-
-    // A named mutex of the session: a handle (0 when it could not be made)
-    // and whether it existed already; Close releases and closes it.
-    virtual std::uintptr_t CreateNamedMutex(const std::u16string& name, bool& alreadyExists) = 0;
-    virtual void CloseNamedMutex(std::uintptr_t handle) = 0;
-
-    // A raw resource of the executable (type 23 for the agreement texts);
-    // empty when missing.
-    virtual std::vector<std::uint8_t> LoadRawResource(int type, int id) = 0;
 };
 
 // The backend the dialogs use. UiPlatform selects it: the Win32 backend in
-// the Windows build, a process-wide headless one elsewhere, or whatever a
-// test installs.
+// the Windows build, one that creates no window elsewhere, or whatever a
+// front end or a test installs.
 namespace UiPlatform {
 IUiBackend& Backend();
 void SetBackend(IUiBackend* backend);  // null restores the default

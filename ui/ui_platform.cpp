@@ -4,8 +4,8 @@
 
 namespace talvo {
 
-// The backend of the build: Win32 windows in the Windows build, in-memory
-// dialogs elsewhere (see default_backend_*.cpp).
+// The backend of the build: Win32 windows in the Windows build
+// (win32_backend_win32.cpp), none elsewhere (default_backend_posix.cpp).
 IUiBackend& DefaultUiBackend();
 
 namespace {

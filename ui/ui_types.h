@@ -15,8 +15,8 @@
 namespace talvo {
 
 // A window of the current backend (dialog, control or message box). On
-// Win32 the value is the window handle; the headless backend hands out its
-// own numbers. A default-constructed reference designates no window.
+// Win32 the value is the window handle; other backends hand out their own
+// numbers. A default-constructed reference designates no window.
 struct WindowRef {
     std::uintptr_t value = 0;
     explicit operator bool() const { return value != 0; }

@@ -487,35 +487,6 @@ class Win32Backend final : public IUiBackend {
         AttachThreadInput(ownThread, foregroundThread, FALSE);
     }
 
-    std::uint32_t UserDefaultLocale() override { return GetUserDefaultLCID(); }
-
-    std::uintptr_t CreateNamedMutex(const std::u16string& name, bool& alreadyExists) override {
-        HANDLE m = CreateMutexW(nullptr, FALSE, W(name));
-        alreadyExists = m != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
-        return reinterpret_cast<std::uintptr_t>(m);
-    }
-    void CloseNamedMutex(std::uintptr_t handle) override {
-        HANDLE m = reinterpret_cast<HANDLE>(handle);
-        ReleaseMutex(m);
-        CloseHandle(m);
-    }
-
-    std::vector<std::uint8_t> LoadRawResource(int type, int id) override {
-        std::vector<std::uint8_t> bytes;
-        HRSRC res = FindResourceW(Instance(), MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(type));
-        if (res == nullptr) {
-            return bytes;
-        }
-        HGLOBAL data = LoadResource(Instance(), res);
-        const DWORD size = SizeofResource(Instance(), res);
-        const void* p = data != nullptr ? LockResource(data) : nullptr;
-        if (p != nullptr && size > 0) {
-            const auto* b = static_cast<const std::uint8_t*>(p);
-            bytes.assign(b, b + size);
-        }
-        return bytes;
-    }
-
   private:
     int waitDepth_ = 0;
     HCURSOR savedCursor_ = nullptr;

@@ -24,9 +24,8 @@ void CUpdaterApp::AlreadyRunningHook(IMessageBoxWindow& box, LanguageIndex langu
 }
 
 bool CUpdaterApp::InitInstance() {
-    IUiBackend& ui = UiPlatform::Backend();
     // Common controls (the progress bar) and the rich edit of the agreement.
-    ui.InitCommonControls();
+    InitWindowSystem();
 
     data.languageIndex = SelectLanguage(UserDefaultLocale());
     ReadVersionBlock(data);
@@ -62,7 +61,7 @@ bool CUpdaterApp::InitInstance() {
 
 int CUpdaterApp::Run() {
     loopRan = true;
-    quitCode = UiPlatform::Backend().RunMessageLoop();
+    quitCode = RunMessageLoop();
     return quitCode;
 }
 

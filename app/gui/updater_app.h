@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/app_data.h"
+#include "app/platform.h"
 #include "ui/dialog.h"
 #include "ui/main_dlg.h"
 

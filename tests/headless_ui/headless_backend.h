@@ -1,71 +1,67 @@
 // The headless backend: dialogs and controls held in memory, built from the
-// portable templates, with a real UI-thread message queue (posting from any
-// thread, timers, the quit message with its code) and nested modal loops for
-// DoModal and message boxes. HeadlessUser acts as the person in front of the
-// screen: it clicks, presses keys, answers message boxes and reads what
-// would be shown.
+// portable templates, on a real UI-thread message loop (headless_loop.h)
+// with nested modal loops for DoModal and message boxes. The dialog
+// manager's default behaviour (Enter and Esc, the close command, the
+// default button, radio groups) is the portable one of ui/dialog_manager.h.
+// HeadlessUser (headless_user.h) acts as the person in front of the screen.
 //
 // Threading: the thread that runs a loop of the backend (RunMessageLoop,
 // DoModal, a message box) is its UI thread; every window operation happens
-// there. Post is safe from any thread. HeadlessUser may be used from any
-// thread: its calls are carried out on the UI thread, which must be pumping
-// (or be the caller).
+// there. Post is safe from any thread.
+//
+// Files: headless_backend.cpp the windows and dialogs, headless_boxes.cpp
+// the message boxes, headless_loop.cpp the loop and timers.
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "tests/headless_ui/headless_loop.h"
+#include "ui/dialog_manager.h"
 #include "ui/ui_backend.h"
 
 namespace talvo {
 
-class HeadlessBackend final : public IUiBackend {
+class HeadlessBackend final : public IUiBackend, private DialogManager::IControls {
   public:
     using TemplateLookup = std::function<const DialogTemplate*(int templateId)>;
-    using ResourceLookup = std::function<std::vector<std::uint8_t>(int type, int id)>;
 
-    // The templates and raw resources the program is built with.
+    // The templates the program is built with.
     static TemplateLookup ShippedTemplates();
-    static ResourceLookup ShippedResources();
 
-    explicit HeadlessBackend(TemplateLookup templates = ShippedTemplates(),
-                             ResourceLookup resources = ShippedResources());
+    explicit HeadlessBackend(TemplateLookup templates = ShippedTemplates());
     ~HeadlessBackend() override;
 
     // Timers run this many times faster than their nominal interval.
-    void SetTimerSpeedup(double speedup);
+    void SetTimerSpeedup(double speedup) { loop_.SetTimerSpeedup(speedup); }
 
     // Runs `task` on the UI thread and waits for it (directly when called on
     // the UI thread). Throws std::runtime_error when the UI thread does not
     // take it within `limit`.
     void Invoke(std::function<void()> task,
-                std::chrono::milliseconds limit = std::chrono::seconds(10));
+                std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        loop_.Invoke(std::move(task), limit);
+    }
 
     // Queues `task` for the UI thread without waiting for it.
-    void PostTask(std::function<void()> task);
+    void PostTask(std::function<void()> task) { loop_.PostTask(std::move(task)); }
 
     // Waits until the UI thread sits in a loop with nothing queued.
-    bool WaitIdle(std::chrono::milliseconds limit = std::chrono::seconds(5));
+    bool WaitIdle(std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+        return loop_.WaitIdle(limit);
+    }
 
     // Font objects that exist (dialog fonts included).
     std::size_t LiveFontCount();
     bool CommonControlsInitialised();
     int WaitCursorDepth();
     WindowRef ForegroundRequest();
-    // The locale UserDefaultLocale reports (English, United States at first).
-    void SetUserLocale(std::uint32_t lcid);
     // The screen the dialogs are placed on, in pixels.
     static constexpr Rect kScreen{0, 0, 1024, 768};
 
@@ -129,51 +125,37 @@ class HeadlessBackend final : public IUiBackend {
     void BeginWaitCursor() override;
     void EndWaitCursor() override;
     void ForceForeground(WindowRef window) override;
-    std::uint32_t UserDefaultLocale() override;
-    std::uintptr_t CreateNamedMutex(const std::u16string& name, bool& alreadyExists) override;
-    void CloseNamedMutex(std::uintptr_t handle) override;
-    std::vector<std::uint8_t> LoadRawResource(int type, int id) override;
 
   private:
     friend class HeadlessUser;
-    struct Node;
-    struct Queued {
-        WindowRef window;
-        std::uint32_t message = 0;
-        std::uintptr_t wParam = 0;
-        std::intptr_t lParam = 0;
-        std::function<void()> task;  // set for Invoke
-    };
-    struct Timer {
-        WindowRef window;
-        std::uintptr_t id = 0;
-        std::chrono::steady_clock::duration interval{};
-        std::chrono::steady_clock::time_point due{};
-    };
+    struct Node;  // headless_node.h
     class BoxAdapter;
 
+    // DialogManager::IControls
+    std::vector<WindowRef> ControlsOf(WindowRef dialog) override;
+    std::optional<Facts> FactsOf(WindowRef window) override;
+
     Node* Find(WindowRef ref);
-    Node* DialogOf(Node* node);
     WindowRef NewRef();
     void Register(std::unique_ptr<Node> node);
     void Unregister(WindowRef ref);
     WindowRef BuildDialog(Dialog& dialog, WindowRef owner, bool modal);
     void DestroyNode(WindowRef ref);
-    // One step of a loop: delivers one message or timer, or returns false
-    // with the quit code when the quit message is taken.
-    bool PumpOne(int& quitCode);
-    void Deliver(const Queued& q);
+    // Runs nested loop steps until `done` holds (checked before each step)
+    // or the quit message comes, which it posts again for the outer loop.
+    void RunNestedLoop(const std::function<bool()>& done);
     std::intptr_t DialogProc(Node& dialog, std::uint32_t message, std::uintptr_t wParam,
                              std::intptr_t lParam);
     std::intptr_t BoxProc(Node& box, std::uint32_t message, std::uintptr_t wParam);
-    void RemoveTimersOf(WindowRef ref);
-    WindowRef FirstTabStop(Node& dialog);
     void SetFocusTo(WindowRef ref);
     // Topmost visible window that takes keyboard input (dialog or box).
     Node* ActiveWindow();
+    // The newest message box, or none.
+    Node* OpenBox();
 
     TemplateLookup templates_;
-    ResourceLookup resources_;
+    HeadlessMessageLoop loop_;
+    DialogManager manager_{*this, *this};
 
     // UI-thread state.
     std::map<std::uintptr_t, std::unique_ptr<Node>> nodes_;
@@ -184,85 +166,7 @@ class HeadlessBackend final : public IUiBackend {
     WindowRef focus_;
     WindowRef foreground_;
     int waitCursor_ = 0;
-    std::atomic<std::uint32_t> userLocale_{0x0409};
     bool commonControls_ = false;
-
-    // Shared with posting threads.
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable idle_;
-    std::deque<Queued> queue_;
-    std::vector<Timer> timers_;
-    std::set<std::uintptr_t> alive_;
-    bool quitPending_ = false;
-    int quitCode_ = 0;
-    bool waiting_ = false;
-    double speedup_ = 1.0;
-    std::thread::id uiThread_;
-};
-
-// What a message box shows.
-struct BoxInfo {
-    WindowRef window;
-    WindowRef owner;
-    std::u16string caption;
-    std::u16string text;
-    std::uint32_t icon = 0;  // mb::kIcon* value
-    std::vector<std::pair<int, std::u16string>> buttons;
-    int defaultButton = 0;
-};
-
-// The person at the screen. Every call runs on the UI thread.
-class HeadlessUser {
-  public:
-    explicit HeadlessUser(HeadlessBackend& backend) : b_(backend) {}
-
-    // The newest window of the template, or none.
-    WindowRef FindDialog(int templateId);
-    // Waits until such a window exists (polling the UI thread).
-    WindowRef WaitForDialog(int templateId,
-                            std::chrono::milliseconds limit = std::chrono::seconds(5));
-    std::optional<BoxInfo> OpenBox();
-    std::optional<BoxInfo> WaitForBox(std::chrono::milliseconds limit = std::chrono::seconds(5));
-    bool WaitIdle() { return b_.WaitIdle(); }
-
-    // Input. Each returns false when the input could not reach its target
-    // (disabled or hidden control, blocked window, no such item).
-    bool Click(WindowRef dialog, int controlId);
-    bool PressEnter();
-    bool PressEscape();
-    bool CloseCommand();  // the window's close command (close box / Alt+F4)
-    bool ChooseSystemMenu(WindowRef dialog, std::uint32_t command);
-    bool AnswerBox(int buttonId);
-
-    // What is shown.
-    std::u16string Caption(WindowRef window);
-    std::u16string Text(WindowRef dialog, int controlId);
-    bool Exists(WindowRef dialog, int controlId);
-    bool Enabled(WindowRef dialogOrControl, int controlId = 0);
-    bool Visible(WindowRef dialogOrControl, int controlId = 0);
-    bool Checked(WindowRef dialog, int controlId);
-    int FontWeight(WindowRef dialog, int controlId);
-    Rgb TextColor(WindowRef dialog, int controlId);
-    int FocusId(WindowRef dialog);  // ID of the focused control of the dialog, 0 none
-    int DefId(WindowRef dialog);
-    int ProgressPos(WindowRef dialog, int controlId);
-    std::pair<int, int> ProgressRange(WindowRef dialog, int controlId);
-    std::u16string RichText(WindowRef dialog, int controlId);
-    std::pair<int, int> Selection(WindowRef dialog, int controlId);
-    CharFormat DefaultCharFormat(WindowRef dialog, int controlId);
-    int IconId(WindowRef dialog, int controlId);
-    std::vector<std::pair<std::uint32_t, std::u16string>> SystemMenu(WindowRef dialog);
-    // Rectangle of a dialog on the screen, or of a control in its dialog.
-    Rect WindowRect(WindowRef dialog, int controlId = 0);
-    int WindowIcon(WindowRef dialog);
-    WindowRef Active();
-
-  private:
-    bool Input(const std::function<std::function<void()>()>& decide);
-    std::function<void()> BoxAction(WindowRef box, std::uint32_t message, int id);
-
-    HeadlessBackend& b_;
 };
 
 }  // namespace talvo

@@ -57,6 +57,10 @@ TEST(AppExit, APackageThatCannotBeLoadedIsFatalWithThree) {
 // agreement would wait forever in a modal loop no one can see. Without a
 // backend installed, creating the main dialog fails and start-up ends with 0.
 TEST(AppExit, WithoutAWindowSystemStartUpEndsAtOnceWithZero) {
+    // The single-instance mutex of this process only: another program (or
+    // test) holding the session's would end start-up before the dialog.
+    HeadlessPlatform platform;
+    ScopedAppPlatform scopedPlatform(platform);
     AppData data;
     CUpdaterApp app(data);
     EXPECT_EQ(app.RunApplication(), 0);
@@ -68,7 +72,7 @@ TEST(AppExit, ASecondInstanceShowsItsBoxAndEndsWithZero) {
     // The first instance's mutex, held for the session.
     NamedMutex first;
     AppRig rig;
-    rig.backend.SetUserLocale(0x0411);  // Japanese
+    rig.platform.SetUserLocale(0x0411);  // Japanese
     ASSERT_EQ(first.Create(kSingleInstanceMutexName), NamedMutex::Result::Created);
     rig.Start("current");
     const std::optional<BoxInfo> box = rig.user.WaitForBox();
@@ -117,7 +121,7 @@ class AppLanguage : public ::testing::TestWithParam<LocaleCase> {};
 
 TEST_P(AppLanguage, TheUsersLocaleChoosesEveryText) {
     AppRig rig;
-    rig.backend.SetUserLocale(GetParam().lcid);
+    rig.platform.SetUserLocale(GetParam().lcid);
     rig.Start("absent");
     const WindowRef m = rig.Accept();
     ASSERT_TRUE(m);
@@ -141,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(Locales, AppLanguage,
 
 TEST(AppLanguageBoxes, TheFatalBoxFollowsTheLanguageToo) {
     AppRig rig(&NoPackage);
-    rig.backend.SetUserLocale(0x0804);
+    rig.platform.SetUserLocale(0x0804);
     rig.Start("current");
     const WindowRef agreement = rig.user.WaitForDialog(kIddAgreement);
     ASSERT_TRUE(agreement);

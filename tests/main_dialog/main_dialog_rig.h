@@ -21,6 +21,8 @@
 #include "resources/catalogue.h"
 #include "resources/resource_ids.h"
 #include "tests/headless_ui/headless_backend.h"
+#include "tests/headless_ui/headless_platform.h"
+#include "tests/headless_ui/headless_user.h"
 #include "ui/main_keep_awake.h"
 
 namespace talvo::testing {
@@ -82,6 +84,7 @@ class AppRig {
     bool WaitForUpdateEnd(std::chrono::milliseconds limit = std::chrono::seconds(60));
 
     HeadlessBackend backend;
+    HeadlessPlatform platform;
     HeadlessUser user{backend};
     CountingKeepAwake keepAwake;
     AppData data;
@@ -90,6 +93,7 @@ class AppRig {
 
   private:
     ScopedUiBackend scopedUi_{backend};
+    ScopedAppPlatform scopedPlatform_{platform};
     EmulatedBus bus_;
     ScopedHidPlatform hid_{bus_};
     ScaledClock clock_{kSpeedup};

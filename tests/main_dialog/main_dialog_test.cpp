@@ -216,6 +216,24 @@ TEST(MainDialogKeys, OkNeverClosesTheCloseCommandQuitsWithTwo) {
     EXPECT_EQ(rig.ExitCode(), 2);
 }
 
+// Catches a dialog manager without a window system's own that routes Enter
+// on the main dialog to a push button (the template's default is Cancel,
+// which would end the program).
+TEST(MainDialogKeys, AnEnterKeyPressDoesNothing) {
+    AppRig rig;
+    rig.Start("absent");
+    const WindowRef m = rig.Accept();
+    ASSERT_TRUE(m);
+    ASSERT_TRUE(rig.WaitForMessage(kIdsConnectDevice));
+    ASSERT_TRUE(rig.user.PressEnter());
+    ASSERT_TRUE(rig.backend.WaitIdle());
+    EXPECT_FALSE(rig.Ended());
+    EXPECT_FALSE(rig.user.OpenBox());
+    EXPECT_EQ(rig.State(), MainDialogState::Idle);
+    ASSERT_TRUE(rig.user.CloseCommand());
+    EXPECT_EQ(rig.ExitCode(), 2);
+}
+
 TEST(MainDialogKeys, EscIsIgnoredWhileTheCancelButtonIsDisabled) {
     AppRig rig;
     rig.Start("absent");

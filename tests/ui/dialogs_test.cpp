@@ -191,9 +191,10 @@ TEST(AgreementText, DecodingSkipsTheMarkAndNeverReadsPastTheResource) {
 }
 
 TEST(AgreementMissing, OpensWithAnEmptyTextAndAcceptingStillWorks) {
-    HeadlessBackend backend(HeadlessBackend::ShippedTemplates(),
-                            [](int, int) { return std::vector<std::uint8_t>{}; });
+    HeadlessBackend backend;
+    HeadlessPlatform noTexts([](int, int) { return std::vector<std::uint8_t>{}; });
     UiThread ui(backend);
+    ScopedAppPlatform scopedNoTexts(noTexts);
     HeadlessUser user(backend);
     AppData app = Language(kLanguageEnglish);
     UiObject<CLicenseDlg> dlg(ui, nullptr, app);

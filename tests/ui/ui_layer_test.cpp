@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/ui/ui_test_support.h"
+#include "app/platform.h"
 #include "ui/dialog.h"
 
 namespace talvo {
@@ -96,7 +97,7 @@ class TestDlg : public Dialog {
 
 class LayerTest : public ::testing::Test {
   protected:
-    HeadlessBackend backend{TestTemplate, {}};
+    HeadlessBackend backend{TestTemplate};
     UiThread ui{backend};
     HeadlessUser user{backend};
 };
@@ -550,9 +551,9 @@ TEST_F(LayerTest, NamedMutexTellsASecondHolderThatItExists) {
     });
 }
 
-TEST_F(LayerTest, UserLocaleComesFromTheBackend) {
+TEST_F(LayerTest, UserLocaleComesFromTheInstalledPlatform) {
     EXPECT_EQ(ui.Call([] { return UserDefaultLocale(); }), 0x0409u);
-    backend.SetUserLocale(0x0411);
+    ui.Platform().SetUserLocale(0x0411);
     EXPECT_EQ(ui.Call([] { return UserDefaultLocale(); }), 0x0411u);
 }
 
@@ -563,7 +564,7 @@ namespace talvo {
 namespace {
 
 TEST(LayerTimers, ASpeedupRunsLongTimersFast) {
-    HeadlessBackend backend(TestTemplate, {});
+    HeadlessBackend backend(TestTemplate);
     backend.SetTimerSpeedup(100.0);
     UiThread ui(backend);
     testing::UiObject<TestDlg> dlg(ui);

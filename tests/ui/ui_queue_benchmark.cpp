@@ -39,7 +39,7 @@ class CountingDlg : public Dialog {
 };
 
 void BM_PostAndDispatch(benchmark::State& state) {
-    HeadlessBackend backend([](int id) { return id == 950 ? &kTemplate : nullptr; }, {});
+    HeadlessBackend backend([](int id) { return id == 950 ? &kTemplate : nullptr; });
     testing::UiThread ui(backend);
     testing::UiObject<CountingDlg> dlg(ui);
     ui.Call([&] { return dlg->Create(); });

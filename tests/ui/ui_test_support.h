@@ -9,17 +9,21 @@
 #include <type_traits>
 
 #include "tests/headless_ui/headless_backend.h"
+#include "tests/headless_ui/headless_platform.h"
+#include "tests/headless_ui/headless_user.h"
 
 namespace talvo::testing {
 
 // Runs the backend's outer loop on its own thread for the life of the
-// object and installs the backend for the dialogs. The test thread acts as
+// object and installs the backend for the dialogs, with a headless platform
+// (locale, named mutexes, resources; see Platform). The test thread acts as
 // the user.
 class UiThread {
   public:
     explicit UiThread(HeadlessBackend& backend)
         : backend_(backend),
           scoped_(backend),
+          scopedPlatform_(platform_),
           thread_([this] { code_ = backend_.RunMessageLoop(); }) {
         // Wait until the loop runs, so Invoke has a UI thread to go to.
         backend_.WaitIdle();
@@ -63,6 +67,9 @@ class UiThread {
         }
     }
 
+    // The locale, named mutexes and resources the dialogs see.
+    HeadlessPlatform& Platform() { return platform_; }
+
     // Waits for the outer loop to end and returns the quit code.
     int Join() {
         thread_.join();
@@ -72,6 +79,8 @@ class UiThread {
   private:
     HeadlessBackend& backend_;
     ScopedUiBackend scoped_;
+    HeadlessPlatform platform_;
+    ScopedAppPlatform scopedPlatform_;
     int code_ = -1;
     std::thread thread_;
 };

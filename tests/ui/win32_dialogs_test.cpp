@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "app/platform.h"
 #include "app/strings.h"
 #include "app/version_block.h"
 #include "resources/catalogue.h"
