@@ -11,10 +11,9 @@ static_assert(kExitUpdateFailedBase - kResultWriteFailed < kExitVerifyMismatch);
 namespace {
 
 constexpr ExitCodeRow kTable[] = {
-    {kExitSuccess, kExitSuccess,
-     "the firmware was updated (and verified, unless --no-verify); status: up to date"},
+    {kExitSuccess, kExitSuccess, "updated (and verified, unless --no-verify); status: up to date"},
     {kExitRecoveryNotConfirmed, kExitRecoveryNotConfirmed,
-     "the TALVO is in update mode and the update was not confirmed (use --yes)"},
+     "the TALVO waits in update mode; the update was not confirmed"},
     {kExitUsage, kExitUsage, "bad command line"},
     {kExitAgreementDeclined, kExitAgreementDeclined, "the licence agreement was not accepted"},
     {kExitNotConfirmed, kExitNotConfirmed, "no update was needed and it was not confirmed"},
@@ -26,9 +25,9 @@ constexpr ExitCodeRow kTable[] = {
     {kExitUpdateFailedBase + 1, kExitUpdateFailedBase - kResultWriteFailed,
      "the update failed; the code is 10 plus the failure number"},
     {kExitVerifyMismatch, kExitVerifyMismatch,
-     "updated, but the TALVO came back with versions other than the package's"},
+     "updated, but the TALVO came back with other versions"},
     {kExitVerifyNotBack, kExitVerifyNotBack,
-     "updated, but the TALVO did not come back in normal mode in time"},
+     "updated, but the TALVO did not come back in normal mode"},
 };
 
 }  // namespace

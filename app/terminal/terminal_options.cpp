@@ -135,7 +135,7 @@ Exit status:
 )";
     for (const ExitCodeRow& row : ExitCodeTable()) {
         std::string label = ExitCodeLabel(row);
-        label.resize(label.size() < 5 ? 5 : label.size() + 1, ' ');
+        label.resize(6, ' ');
         text += "  " + label + row.meaning + "\n";
     }
     return text;
