@@ -123,21 +123,19 @@ class Console {
 
     // Asks on the terminal; false for anything but yes, and at end of input.
     bool AskYes(const std::string& question) {
-        Write(text_, question + " [y/N] ", false);
+        Write(text_, question + " [y/N] ");
         std::string answer;
         if (!std::getline(std::cin, answer)) {
-            Write(text_, "\n", false);
+            Write(text_, "\n");
             return false;
         }
         return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
     }
 
   private:
-    void Write(std::FILE* out, const std::string& text, bool endBar = true) {
+    void Write(std::FILE* out, const std::string& text) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (endBar || barOpen_) {
-            EndBarLocked();
-        }
+        EndBarLocked();
         std::fputs(text.c_str(), out);
         std::fflush(out);
     }
@@ -282,21 +280,27 @@ struct DeviceSide {
     }
 };
 
-// Sets up the device side; a bad scenario or trace file is a usage error.
-int PrepareDeviceSide(const Options& options, Console& console, DeviceSide& side) {
+// Checks what the command line names (scenario, trace file) before
+// anything else happens: either is a usage error.
+int CheckNamedThings(const Options& options, Console& console, DeviceSide& side) {
+    if (options.emulate && !Scenario::Find(options.scenario)) {
+        console.Error("unknown scenario: " + options.scenario + " (see --list-scenarios)");
+        return kExitUsage;
+    }
     if (!options.traceFile.empty()) {
         side.traceFile = std::fopen(options.traceFile.c_str(), "w");
         if (side.traceFile == nullptr) {
-            console.Error("talvo-update: cannot write the trace file " + options.traceFile);
+            console.Error("cannot write the trace file " + options.traceFile);
             return kExitUsage;
         }
     }
+    return kExitSuccess;
+}
+
+// Puts the emulated TALVO and the trace in place.
+void PrepareDeviceSide(const Options& options, Console& console, DeviceSide& side) {
     if (options.emulate) {
         std::optional<Scenario> scenario = Scenario::Find(options.scenario);
-        if (!scenario) {
-            console.Error("unknown scenario: " + options.scenario + " (see --list-scenarios)");
-            return kExitUsage;
-        }
         if (scenario->inputPacing == UsbPacing::kNone &&
             scenario->outputPacing == UsbPacing::kNone) {
             scenario->inputPacing = scenario->outputPacing = PacingOf(options.timing);
@@ -324,7 +328,6 @@ int PrepareDeviceSide(const Options& options, Console& console, DeviceSide& side
                                                         });
         side.tracedPlatform = std::make_unique<ScopedHidPlatform>(*side.trace);
     }
-    return kExitSuccess;
 }
 
 // Waits up to --wait for the device to be open and read. kExitSuccess, or
@@ -339,7 +342,7 @@ int WaitForDevice(const Options& options, Console& console, CUpdateSession& sess
         return kExitSuccess;
     }
     if (session.Mode() > kDeviceModeNone) {
-        console.Error("talvo-update: a TALVO was found but cannot be opened");
+        console.Error("a TALVO was found but cannot be opened");
         return kExitCannotOpen;
     }
     console.Text(kIdsCannotFindDevice);
@@ -361,11 +364,9 @@ StatusFacts FactsOf(const CUpdateSession& session, const FirmwarePackage& packag
     return facts;
 }
 
-int RunStatus(const Options& options, Console& console, const FirmwarePackage& package) {
-    DeviceSide side;
-    if (const int code = PrepareDeviceSide(options, console, side); code != kExitSuccess) {
-        return code;
-    }
+int RunStatus(const Options& options, Console& console, const FirmwarePackage& package,
+              DeviceSide& side) {
+    PrepareDeviceSide(options, console, side);
     CUpdateSession session;
     int code = WaitForDevice(options, console, session);
     StatusFacts facts = FactsOf(session, package);
@@ -465,15 +466,12 @@ int ConfirmUpdate(const Options& options, Console& console, const CUpdateSession
 }
 
 int RunUpdate(const Options& options, Console& console, const FirmwarePackage& package,
-              ResultCode& result) {
+              DeviceSide& side, ResultCode& result) {
     // The agreement comes before anything touches the device.
     if (!AcceptAgreement(options, console)) {
         return kExitAgreementDeclined;
     }
-    DeviceSide side;
-    if (const int code = PrepareDeviceSide(options, console, side); code != kExitSuccess) {
-        return code;
-    }
+    PrepareDeviceSide(options, console, side);
     TerminalView view(console, package);
     CUpdateSession session(&view);
     view.Attach(&session);
@@ -523,15 +521,18 @@ int Run(const Options& options) {
     Console console(bar, events, events || (status && options.json));
     ScopedDiagnosticSink sink(&Console::DiagnosticSink, &console);
 
+    DeviceSide side;
     FirmwarePackage package;
-    int code = kExitNoPackage;
+    int code = CheckNamedThings(options, console, side);
     ResultCode result = 0;
-    if (LoadFirmwarePackage(package) == 0) {
+    if (code == kExitSuccess && LoadFirmwarePackage(package) == 0) {
         console.Text(kIdsPackageFailed);
-    } else if (options.command == Command::kStatus) {
-        code = RunStatus(options, console, package);
-    } else {
-        code = RunUpdate(options, console, package, result);
+        code = kExitNoPackage;
+    }
+    if (code == kExitSuccess) {
+        code = options.command == Command::kStatus
+                   ? RunStatus(options, console, package, side)
+                   : RunUpdate(options, console, package, side, result);
     }
     // The JSON stream ends with the result, whatever ended the run.
     Json end = {{"event", "result"},
