@@ -364,21 +364,17 @@ StatusFacts FactsOf(const CUpdateSession& session, const FirmwarePackage& packag
     return facts;
 }
 
+// `facts` are written also when the device is not there (for --json).
 int RunStatus(const Options& options, Console& console, const FirmwarePackage& package,
-              DeviceSide& side) {
+              DeviceSide& side, StatusFacts& facts) {
     PrepareDeviceSide(options, console, side);
     CUpdateSession session;
     int code = WaitForDevice(options, console, session);
-    StatusFacts facts = FactsOf(session, package);
+    facts = FactsOf(session, package);
     if (code == kExitSuccess) {
         code = facts.updateNeeded ? kExitUpdateNeeded : kExitSuccess;
     }
-    facts.exitCode = code;
-    if (options.json) {
-        std::fputs((StatusObject(facts).dump(2) + "\n").c_str(), stdout);
-        return code;
-    }
-    if (!facts.opened) {
+    if (options.json || !facts.opened) {
         return code;
     }
     if (facts.mode == kDeviceModeUpdate) {
@@ -529,10 +525,15 @@ int Run(const Options& options) {
         console.Text(kIdsPackageFailed);
         code = kExitNoPackage;
     }
+    StatusFacts facts;
     if (code == kExitSuccess) {
-        code = options.command == Command::kStatus
-                   ? RunStatus(options, console, package, side)
-                   : RunUpdate(options, console, package, side, result);
+        code = status ? RunStatus(options, console, package, side, facts)
+                      : RunUpdate(options, console, package, side, result);
+    }
+    if (status && options.json) {
+        // One object whatever ended the run (a missing package included).
+        facts.exitCode = code;
+        std::fputs((StatusObject(facts).dump(2) + "\n").c_str(), stdout);
     }
     // The JSON stream ends with the result, whatever ended the run.
     Json end = {{"event", "result"},
