@@ -1,6 +1,8 @@
 #include "hid/hid_trace.h"
 
+#include <atomic>
 #include <cstdio>
+#include <mutex>
 #include <utility>
 
 namespace talvo {
@@ -10,13 +12,12 @@ namespace {
 class TracedHandle : public IHidInterfaceHandle {
   public:
     TracedHandle(HidTracePlatform& trace, std::unique_ptr<IHidInterfaceHandle> inner)
-        : trace_(trace), inner_(std::move(inner)) {
-        const HidInterfaceInfo& info = inner_->Info();
-        trace_.Emit("-- ", info,
-                    "opened: " + std::to_string(info.inputReportByteLength) + "-byte input, " +
-                        std::to_string(info.outputReportByteLength) + "-byte output reports");
+        : trace_(trace), inner_(std::move(inner)) {}
+    ~TracedHandle() override {
+        if (announced_.load()) {
+            trace_.Emit("-- ", inner_->Info(), "closed");
+        }
     }
-    ~TracedHandle() override { trace_.Emit("-- ", inner_->Info(), "closed"); }
 
     const HidInterfaceInfo& Info() const override { return inner_->Info(); }
 
@@ -24,12 +25,14 @@ class TracedHandle : public IHidInterfaceHandle {
         if (!inner_->Read(report, timeoutMs)) {
             return false;
         }
+        Announce();
         const HidInterfaceInfo& info = inner_->Info();
         trace_.Emit("IN ", info, HidHexBytes(report, info.inputReportByteLength));
         return true;
     }
 
     bool Write(const std::uint8_t* report, int timeoutMs) override {
+        Announce();
         const HidInterfaceInfo& info = inner_->Info();
         const bool written = inner_->Write(report, timeoutMs);
         const std::string bytes = HidHexBytes(report, info.outputReportByteLength);
@@ -40,8 +43,22 @@ class TracedHandle : public IHidInterfaceHandle {
     void AbortRead() override { inner_->AbortRead(); }
 
   private:
+    // The interface is named once it carries its first report, so the
+    // watcher's opens that only look (every 200 ms) leave no lines.
+    void Announce() {
+        std::call_once(opened_, [this] {
+            const HidInterfaceInfo& info = inner_->Info();
+            trace_.Emit("-- ", info,
+                        "opened: " + std::to_string(info.inputReportByteLength) + "-byte input, " +
+                            std::to_string(info.outputReportByteLength) + "-byte output reports");
+            announced_.store(true);
+        });
+    }
+
     HidTracePlatform& trace_;
     std::unique_ptr<IHidInterfaceHandle> inner_;
+    std::once_flag opened_;
+    std::atomic<bool> announced_{false};
 };
 
 class TracedList : public IHidInterfaceList {

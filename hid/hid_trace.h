@@ -12,7 +12,9 @@
 // device, IN device to host, -- an event), the interface's vendor and product
 // ID in hex, then the whole report in hex, report ID byte first, or the event.
 // Only reports that crossed are written: a read that timed out is not, and a
-// write that failed is an event line. Probing opens (no I/O) are not traced.
+// write that failed is an event line. An interface is named ("opened") at
+// its first report and then its closing too; opens without I/O (probing,
+// the watcher's looks) leave no line.
 #pragma once
 
 #include <chrono>
