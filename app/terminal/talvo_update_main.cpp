@@ -11,7 +11,6 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -300,10 +299,9 @@ int CheckNamedThings(const Options& options, Console& console, DeviceSide& side)
 // Puts the emulated TALVO and the trace in place.
 void PrepareDeviceSide(const Options& options, Console& console, DeviceSide& side) {
     if (options.emulate) {
-        std::optional<Scenario> scenario = Scenario::Find(options.scenario);
-        if (scenario->inputPacing == UsbPacing::kNone &&
-            scenario->outputPacing == UsbPacing::kNone) {
-            scenario->inputPacing = scenario->outputPacing = PacingOf(options.timing);
+        Scenario scenario = Scenario::Named(options.scenario);  // known: checked before
+        if (scenario.inputPacing == UsbPacing::kNone && scenario.outputPacing == UsbPacing::kNone) {
+            scenario.inputPacing = scenario.outputPacing = PacingOf(options.timing);
         }
         if (options.speed > 1.0) {
             side.clock = std::make_unique<ScaledClock>(options.speed);
@@ -311,8 +309,8 @@ void PrepareDeviceSide(const Options& options, Console& console, DeviceSide& sid
         }
         side.bus = std::make_unique<EmulatedBus>();
         side.emulatedPlatform = std::make_unique<ScopedHidPlatform>(*side.bus);
-        side.talvo = std::make_unique<EmulatedTalvo>(*side.bus, *scenario);
-        console.Line("Emulated TALVO: " + scenario->name + " (" + scenario->description + ")");
+        side.talvo = std::make_unique<EmulatedTalvo>(*side.bus, scenario);
+        console.Line("Emulated TALVO: " + scenario.name + " (" + scenario.description + ")");
     }
     if (side.traceFile != nullptr) {
         std::FILE* file = side.traceFile;
