@@ -4,8 +4,8 @@
 
 namespace talvo {
 
-CUpdateSession::CUpdateSession()
-    : controller_(*this, BusyPolicy::RetryInPlace(kBusyRetries, kBusyRetryMs)) {}
+CUpdateSession::CUpdateSession(IUpdateObserver* view)
+    : view_(view), controller_(*this, BusyPolicy::RetryInPlace(kBusyRetries, kBusyRetryMs)) {}
 
 CUpdateSession::~CUpdateSession() {
     controller_.End();
@@ -20,8 +20,56 @@ bool CUpdateSession::Pump(std::uint32_t timeoutMs) {
     if (onMessage) {
         onMessage(message);
     }
+    if (message.message == kMsgUpdateProgress) {
+        progressJob_ = static_cast<std::uint32_t>(message.lParam);
+        if (view_ != nullptr) {
+            view_->OnUpdateProgress(static_cast<std::uint32_t>(message.wParam));
+        }
+        return true;
+    }
     controller_.Handle(message.message, message.wParam);
     return true;
+}
+
+void CUpdateSession::OnOpening() {
+    if (view_ != nullptr) {
+        view_->OnOpening();
+    }
+}
+
+void CUpdateSession::OnOpened() {
+    if (view_ != nullptr) {
+        view_->OnOpened();
+    }
+}
+
+void CUpdateSession::OnDeviceAbsent() {
+    if (view_ != nullptr) {
+        view_->OnDeviceAbsent();
+    }
+}
+
+void CUpdateSession::OnDevicePresent(const VersionSlots& versions) {
+    if (view_ != nullptr) {
+        view_->OnDevicePresent(versions);
+    }
+}
+
+void CUpdateSession::OnDeviceBusy() {
+    if (view_ != nullptr) {
+        view_->OnDeviceBusy();
+    }
+}
+
+void CUpdateSession::OnUpdateProgress(std::uint32_t percent) {
+    queue.Post(kMsgUpdateProgress, percent,
+               static_cast<std::intptr_t>(controller_.updater.currentIndex.load()));
+}
+
+void CUpdateSession::OnUpdateEnded(bool success, ResultCode result) {
+    if (view_ != nullptr) {
+        view_->OnUpdateEnded(success, result);
+    }
 }
 
 bool CUpdateSession::PumpUntil(const std::function<bool()>& done, std::uint32_t limitMs) {

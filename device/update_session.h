@@ -6,7 +6,11 @@
 // thread"): Pump takes the posted messages and hands them to the
 // controller. Version readings that meet a busy device are retried in place
 // (10 times per slot, a second apart). Progress reaches the queue as
-// kMsgUpdateProgress, so that onMessage sees it on the session thread.
+// kMsgUpdateProgress, so that onMessage and the view see it on the session
+// thread.
+//
+// The view given to the constructor (the terminal's text view) gets every
+// controller event on the session thread, progress included.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +30,7 @@ class CUpdateSession : private IUpdateObserver {
     static constexpr std::uint32_t kBusyRetryMs = 1000;
     static constexpr int kBusyRetries = 10;
 
-    CUpdateSession();
+    explicit CUpdateSession(IUpdateObserver* view = nullptr);
     // Ends the watcher, waits for the updater and closes the connection.
     ~CUpdateSession() override;
     CUpdateSession(const CUpdateSession&) = delete;
@@ -53,6 +57,8 @@ class CUpdateSession : private IUpdateObserver {
     ResultCode Result() const { return controller_.Result(); }
     // Mode of the last report handled.
     DeviceMode Mode() const { return controller_.Mode(); }
+    // The job (0-based) the last progress handled belongs to.
+    std::uint32_t ProgressJob() const { return progressJob_; }
 
     // Called on the session thread for each message it handles, before the
     // controller's handling (progress, device events, mode reports, end).
@@ -62,6 +68,8 @@ class CUpdateSession : private IUpdateObserver {
     UiMessageQueue queue;
 
   private:
+    IUpdateObserver* view_;
+    std::uint32_t progressJob_ = 0;
     UpdateController controller_;
 
   public:
@@ -72,12 +80,14 @@ class CUpdateSession : private IUpdateObserver {
     VersionSlots& deviceVersion = controller_.deviceVersion;
 
   private:
-    void OnDeviceAbsent() override {}
-    void OnDevicePresent(const VersionSlots&) override {}
-    void OnUpdateProgress(std::uint32_t percent) override {
-        queue.Post(kMsgUpdateProgress, percent, 0);
-    }
-    void OnUpdateEnded(bool, ResultCode) override {}
+    void OnOpening() override;
+    void OnOpened() override;
+    void OnDeviceAbsent() override;
+    void OnDevicePresent(const VersionSlots& versions) override;
+    void OnDeviceBusy() override;
+    // On the updater thread: only posts (with the job it belongs to).
+    void OnUpdateProgress(std::uint32_t percent) override;
+    void OnUpdateEnded(bool success, ResultCode result) override;
 };
 
 }  // namespace talvo

@@ -667,6 +667,11 @@ void DeviceCore::CarryUpdateGroup(const LinkInfo& link, const std::uint8_t* p, s
                 return;
             }
             const std::uint8_t typeCode = session_.typeCode;
+            if (config_.modeFaults.flashDoesNotTake) {
+                Note(link, "fault: the image does not take; flash and version stay as they were");
+                session_.staged.clear();
+                return;
+            }
             flash_[typeCode] = std::move(session_.staged);
             session_.staged.clear();
             versions_[typeCode].fill(0);
@@ -707,8 +712,8 @@ void DeviceCore::Restart(const LinkInfo& link, TalvoMode target, std::uint32_t a
     leave.type = DeviceStep::Type::kLeave;
     leave.note = why;
     after.push_back(leave);
-    if (mf.vanishOnRestart > 0) {
-        --mf.vanishOnRestart;
+    if (mf.vanishOnRestart > 0 || (target == TalvoMode::kNormal && mf.vanishOnNormalRestart > 0)) {
+        --(mf.vanishOnRestart > 0 ? mf.vanishOnRestart : mf.vanishOnNormalRestart);
         Note(link, "fault: does not come back from the restart");
         return;
     }

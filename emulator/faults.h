@@ -59,11 +59,13 @@ struct Fault {
 
 // Faults about the device's own comings and goings.
 struct ModeFaults {
-    int refuseRestarts = 0;        // restart requests answered but not carried out
-    int wrongModeReturns = 0;      // restarts that come back in the mode not asked for
-    int vanishOnRestart = 0;       // restarts that leave the bus and never come back
-    int settleUnplugAfterMs = -1;  // after coming back in update mode, leave again after this
-    int fwupVerdict = 0;           // answer to the updater-image confirmation (0 = success)
+    int refuseRestarts = 0;         // restart requests answered but not carried out
+    int wrongModeReturns = 0;       // restarts that come back in the mode not asked for
+    int vanishOnRestart = 0;        // restarts that leave the bus and never come back
+    int settleUnplugAfterMs = -1;   // after coming back in update mode, leave again after this
+    int fwupVerdict = 0;            // answer to the updater-image confirmation (0 = success)
+    int vanishOnNormalRestart = 0;  // restarts into normal mode that never come back
+    bool flashDoesNotTake = false;  // images pass every check but flash and versions stay
 };
 
 }  // namespace talvo

@@ -49,6 +49,16 @@ const std::vector<Entry>& Entries() {
          [](Scenario& s) { s.device.modeFaults.wrongModeReturns = 1; }},
         {"vanish", "leaves the bus for the restart and never comes back",
          [](Scenario& s) { s.device.modeFaults.vanishOnRestart = 1; }},
+        {"flash-not-taken", "takes every image without complaint, yet keeps its old 1.00",
+         [](Scenario& s) {
+             SetVersions(s, "1.00", "1.00", "1.00");
+             s.device.modeFaults.flashDoesNotTake = true;
+         }},
+        {"never-back", "all versions 1.00; leaves for the restart into normal mode for good",
+         [](Scenario& s) {
+             SetVersions(s, "1.00", "1.00", "1.00");
+             s.device.modeFaults.vanishOnNormalRestart = 1;
+         }},
         {"unplug-settling", "unplugged 3 s after it came back in update mode",
          [](Scenario& s) { s.device.modeFaults.settleUnplugAfterMs = 3000; }},
         {"unplug-download", "unplugged after 40 reports of the second piece",

@@ -3,28 +3,15 @@
 #include <cstdio>
 
 #include "base/clock.h"
+#include "hid/hid_trace.h"
 
 namespace talvo {
-
-std::string HexBytes(const std::uint8_t* bytes, std::size_t length) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(length * 3);
-    for (std::size_t i = 0; i < length; ++i) {
-        if (i != 0) {
-            text += ' ';
-        }
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 0x0F];
-    }
-    return text;
-}
 
 WireTrace::WireTrace() : origin_(Clock::Current().TickCount()) {}
 
 void WireTrace::Report(Direction direction, const std::string& identity, const std::uint8_t* bytes,
                        std::size_t length) {
-    Add(direction, identity, HexBytes(bytes, length), true);
+    Add(direction, identity, HidHexBytes(bytes, length), true);
 }
 
 void WireTrace::Line(Direction direction, const std::string& identity, const std::string& text) {

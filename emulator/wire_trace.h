@@ -57,6 +57,4 @@ class WireTrace {
     std::function<void(const std::string&)> sink_;
 };
 
-std::string HexBytes(const std::uint8_t* bytes, std::size_t length);
-
 }  // namespace talvo

@@ -1,142 +1,129 @@
 #include "app/terminal/terminal_options.h"
 
 #include <cctype>
-#include <cstdlib>
+
+#include <CLI/CLI.hpp>
 
 namespace talvo::terminal {
 
-int ExitCodeForResult(std::int32_t result) {
-    if (result == 0) {
-        return kExitSuccess;
-    }
-    const std::int32_t magnitude = result < 0 ? -result : result;
-    return kExitUpdateFailedBase + (magnitude > 99 ? 99 : magnitude);
-}
-
 namespace {
 
-bool TakeValue(std::string_view arg, std::string_view name, std::string* value) {
-    if (arg.substr(0, name.size()) != name) {
-        return false;
-    }
-    if (arg.size() == name.size()) {
-        value->clear();
-        return true;
-    }
-    if (arg[name.size()] != '=') {
-        return false;
-    }
-    *value = std::string(arg.substr(name.size() + 1));
-    return true;
-}
-
-bool ParseUnsigned(const std::string& text, unsigned long max, unsigned long* out) {
-    if (text.empty() || text.size() > 9) {
-        return false;
-    }
-    unsigned long value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
+// CLI11's messages can span lines; a script wants one.
+std::string OneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\n' || c == '\r') {
+            c = ' ';
         }
-        value = value * 10 + static_cast<unsigned long>(c - '0');
     }
-    if (value > max) {
-        return false;
+    while (!text.empty() && text.back() == ' ') {
+        text.pop_back();
     }
-    *out = value;
-    return true;
+    return text;
 }
 
 }  // namespace
 
 bool ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error) {
+    CLI::App app("talvo-update");
+    app.set_help_flag();  // the usage text is HelpText()
+    app.allow_windows_style_options(false);
+    app.add_flag("-h,--help", options.help);
+    // "--emulate" alone takes the default scenario; "--emulate=NAME" names
+    // one. A flag never takes the next argument as its value.
+    app.add_flag("--emulate{" + options.scenario + "}", options.scenario);
+    app.add_flag("--list-scenarios", options.listScenarios);
+    std::string timing;
+    app.add_option("--timing", timing)->check(CLI::IsMember({"none", "full", "high"}));
+    unsigned speed = 1;
+    app.add_option("--speed", speed)->check(CLI::Range(1u, 1000u));
+    app.add_flag("-y,--yes", options.yes);
+    app.add_flag("--accept-agreement", options.acceptAgreement);
+    app.add_flag("--show-agreement", options.showAgreement);
+    app.add_option("--wait", options.waitSeconds)->check(CLI::Range(0u, 86400u));
+    std::string language;
+    app.add_option("--language", language)->check(CLI::IsMember({"en", "ja", "zh"}));
+    std::string progress;
+    app.add_option("--progress", progress)->check(CLI::IsMember({"bar", "lines", "json"}));
+    bool noVerify = false;
+    app.add_flag("--no-verify", noVerify);
+    app.add_option("--trace", options.traceFile);
+    CLI::App* status = app.add_subcommand("status", "report the TALVO's state and exit");
+    status->add_flag("--json", options.json);
+    status->fallthrough();  // the run's options may also follow "status"
+    app.require_subcommand(0, 1);
+
+    // "--wait=" would make CLI11 take the next argument as the value.
     for (const std::string& arg : args) {
-        std::string value;
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (TakeValue(arg, "--emulate", &value)) {
-            options.emulate = true;
-            if (!value.empty()) {
-                options.scenario = value;
-            } else if (arg.size() > 9) {
-                error = "--emulate= needs a scenario name";
-                return false;
-            }
-        } else if (arg == "--list-scenarios") {
-            options.listScenarios = true;
-        } else if (TakeValue(arg, "--timing", &value)) {
-            if (value == "none") {
-                options.timing = Timing::kNone;
-            } else if (value == "full") {
-                options.timing = Timing::kFullSpeed;
-            } else if (value == "high") {
-                options.timing = Timing::kHighSpeed;
-            } else {
-                error = "--timing must be none, full or high";
-                return false;
-            }
-        } else if (TakeValue(arg, "--speed", &value)) {
-            unsigned long speed = 0;
-            if (!ParseUnsigned(value, 1000, &speed) || speed == 0) {
-                error = "--speed must be a whole number from 1 to 1000";
-                return false;
-            }
-            options.speed = static_cast<double>(speed);
-        } else if (arg == "--yes" || arg == "-y") {
-            options.yes = true;
-        } else if (arg == "--accept-agreement") {
-            options.acceptAgreement = true;
-        } else if (arg == "--show-agreement") {
-            options.showAgreement = true;
-        } else if (TakeValue(arg, "--wait", &value)) {
-            unsigned long seconds = 0;
-            if (!ParseUnsigned(value, 86400, &seconds)) {
-                error = "--wait must be a number of seconds from 0 to 86400";
-                return false;
-            }
-            options.waitSeconds = static_cast<std::uint32_t>(seconds);
-        } else if (TakeValue(arg, "--language", &value)) {
-            if (value == "en") {
-                options.language = kLanguageEnglish;
-            } else if (value == "ja") {
-                options.language = kLanguageJapanese;
-            } else if (value == "zh") {
-                options.language = kLanguageChinese;
-            } else {
-                error = "--language must be en, ja or zh";
-                return false;
-            }
-        } else if (arg == "--progress=bar") {
-            options.progressBar = true;
-        } else if (arg == "--progress=lines") {
-            options.progressBar = false;
-        } else {
-            error = "unknown option: " + arg;
+        if (arg.size() > 3 && arg.compare(0, 2, "--") == 0 && arg.back() == '=') {
+            error = arg + " needs a value";
             return false;
         }
     }
-    if (!options.emulate && (options.speed != 1.0)) {
-        error = "--speed only applies with --emulate";
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ParseError& e) {
+        error = OneLine(e.what());
         return false;
+    }
+
+    options.emulate = app.count("--emulate") > 0;
+    if (!timing.empty()) {
+        options.timing = timing == "none"   ? Timing::kNone
+                         : timing == "high" ? Timing::kHighSpeed
+                                            : Timing::kFullSpeed;
+    }
+    if (app.count("--speed") > 0) {
+        options.speed = static_cast<double>(speed);
+        if (!options.emulate) {
+            error = "--speed only applies with --emulate";
+            return false;
+        }
+    }
+    if (!language.empty()) {
+        options.language = language == "ja"   ? kLanguageJapanese
+                           : language == "zh" ? kLanguageChinese
+                                              : kLanguageEnglish;
+    }
+    if (progress == "bar" || progress == "lines") {
+        options.progressBar = progress == "bar";
+    }
+    options.progressJson = progress == "json";
+    options.verify = !noVerify;
+    if (app.count("--trace") > 0 && options.traceFile.empty()) {
+        error = "--trace needs a file name";
+        return false;
+    }
+    if (status->parsed()) {
+        options.command = Command::kStatus;
     }
     return true;
 }
 
 std::string HelpText() {
-    return R"(Usage: talvo-update [OPTION]...
+    std::string text = R"(Usage: talvo-update [OPTION]...
+       talvo-update status [--json] [OPTION]...
 Install the firmware this program carries into a TALVO on a USB port.
 
 Waits for the TALVO, shows its firmware versions beside the package's,
 and updates it. When the device already has this firmware it asks first.
+After the update it waits for the TALVO to come back and reads its
+versions again. A TALVO found in update mode (an earlier update did not
+finish) is updated when confirmed, or with --yes.
+"status" only reports the TALVO's mode and versions, the package's
+versions and whether an update is needed; --json gives one JSON object.
 
   --accept-agreement     accept the licence agreement without a prompt
   --show-agreement       print the licence agreement before asking for it
   -y, --yes              update also when no update is needed, without asking
   --wait=SECONDS         how long to wait for the TALVO (default 30)
   --language=en|ja|zh    language of the messages (default: from the locale)
-  --progress=bar|lines   progress as a bar, or as percentage lines
-                         (default: a bar on a terminal, lines otherwise)
+  --progress=bar|lines|json  progress as a bar, as percentage lines, or as
+                         one JSON object per line (the texts then go to
+                         standard error; default: a bar on a terminal,
+                         lines otherwise)
+  --no-verify            do not read the versions back after the update
+  --trace=FILE           write every report to and from the TALVO to FILE
   --emulate[=SCENARIO]   run against an emulated TALVO inside this program
                          (default scenario: outdated)
   --list-scenarios       list the emulator's scenarios and exit
@@ -145,15 +132,13 @@ and updates it. When the device already has this firmware it asks first.
   -h, --help             show this text and exit
 
 Exit status:
-  0   the firmware was updated
-  2   bad command line
-  3   the licence agreement was not accepted
-  4   no update was needed and it was not confirmed
-  5   no TALVO was found in time
-  6   the program carries no usable firmware package
-  7   the update could not be started
-  11-26  the update failed; the code is 10 plus the failure number
 )";
+    for (const ExitCodeRow& row : ExitCodeTable()) {
+        std::string label = ExitCodeLabel(row);
+        label.resize(6, ' ');
+        text += "  " + label + row.meaning + "\n";
+    }
+    return text;
 }
 
 std::uint32_t LcidFromLocaleName(std::string_view name) {

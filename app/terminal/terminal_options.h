@@ -1,6 +1,7 @@
 // Command line of the terminal front end, and the small pieces of text work
 // it needs (UTF-16 to UTF-8, locale names to locale identifiers, the
-// progress bar), kept apart from main so they can be tested.
+// progress bar), kept apart from main so they can be tested. The command
+// line is read with CLI11; the usage text is our own.
 #pragma once
 
 #include <cstdint>
@@ -10,27 +11,19 @@
 #include <vector>
 
 #include "app/language.h"
+#include "app/terminal/terminal_exit_codes.h"
 
 namespace talvo::terminal {
 
-// Exit codes, one per cause. A failed update exits with
-// kExitUpdateFailedBase + |result| (11..26 for the results -1..-16).
-enum ExitCode : int {
-    kExitSuccess = 0,
-    kExitUsage = 2,
-    kExitAgreementDeclined = 3,
-    kExitNotConfirmed = 4,
-    kExitNoDevice = 5,
-    kExitNoPackage = 6,
-    kExitInternal = 7,
-    kExitUpdateFailedBase = 10,
-};
-
-int ExitCodeForResult(std::int32_t result);
-
 enum class Timing { kNone, kFullSpeed, kHighSpeed };
 
+// What the run does: update the TALVO (no subcommand), or only report its
+// state ("status").
+enum class Command { kUpdate, kStatus };
+
 struct Options {
+    Command command = Command::kUpdate;
+    bool json = false;  // status: one JSON object on standard output
     bool help = false;
     bool emulate = false;
     std::string scenario = "outdated";
@@ -42,10 +35,14 @@ struct Options {
     std::uint32_t waitSeconds = 30;
     std::optional<LanguageIndex> language;
     std::optional<bool> progressBar;  // unset: a bar on a terminal, lines otherwise
+    bool progressJson = false;        // one JSON object per line on standard output
+    bool verify = true;               // read the versions back after the update
+    std::string traceFile;            // empty: no wire trace
     bool listScenarios = false;
 };
 
-// Parses argv[1..]; false with a message in `error` for a bad command line.
+// Parses argv[1..]; false with a one-line message in `error` for a bad
+// command line.
 bool ParseOptions(const std::vector<std::string>& args, Options& options, std::string& error);
 
 // The usage text.

@@ -5,7 +5,14 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -14,9 +21,11 @@ struct Result {
     std::string output;
 };
 
-Result RunProgram(const std::string& arguments, const std::string& environment = "") {
+// Standard error goes where `stderrTo` says (with standard output by default).
+Result RunProgram(const std::string& arguments, const std::string& environment = "",
+                  const std::string& stderrTo = "&1") {
     const std::string command =
-        environment + " " + TALVO_UPDATE_PATH + " " + arguments + " </dev/null 2>&1";
+        environment + " " + TALVO_UPDATE_PATH + " " + arguments + " </dev/null 2>" + stderrTo;
     Result result;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
@@ -90,6 +99,166 @@ TEST(TerminalRun, SpeaksTheLanguageOfTheLocale) {
         RunProgram(std::string("--emulate=absent --wait=1") + kFast + " --language=zh");
     EXPECT_EQ(zh.status, 5);
     EXPECT_FALSE(Has(zh.output, "Cannot find TALVO.")) << zh.output;
+}
+
+std::vector<std::string> LinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Catches: status reading the wrong mode, an exit code shared by two
+// states, text mixed into the JSON, field names drifting.
+TEST(TerminalRun, StatusGivesTheModeVersionsAndItsOwnExitCodeInJson) {
+    struct Case {
+        const char* scenario;
+        int status;
+        const char* mode;
+        bool needed;
+    };
+    for (const Case& c :
+         {Case{"outdated", 8, "normal", true}, Case{"up-to-date", 0, "normal", false},
+          Case{"update-mode", 8, "update", true}, Case{"absent", 5, "none", false}}) {
+        const Result r = RunProgram(std::string("status --json --wait=2 --emulate=") + c.scenario +
+                                        " --timing=none --speed=50",
+                                    "", "/dev/null");
+        SCOPED_TRACE(c.scenario);
+        EXPECT_EQ(r.status, c.status) << r.output;
+        const auto json = nlohmann::json::parse(r.output);  // throws on anything but JSON
+        EXPECT_EQ(json["mode"], c.mode);
+        EXPECT_EQ(json["update_needed"], c.needed);
+        EXPECT_EQ(json["interrupted_update"], std::string(c.mode) == "update");
+        EXPECT_EQ(json["exit_code"], c.status);
+        EXPECT_EQ(json["package_versions"]["Normal"], "1.07");
+        EXPECT_TRUE(json["package_versions"]["Fwup"].is_null());
+        if (c.status == 5) {
+            EXPECT_TRUE(json["device_versions"]["Normal"].is_null());
+        } else {
+            EXPECT_TRUE(json["device_versions"]["Normal"].is_string());
+        }
+    }
+    const Result text = RunProgram("status --emulate=up-to-date --timing=none --speed=50");
+    EXPECT_EQ(text.status, 0) << text.output;
+    EXPECT_TRUE(Has(text.output, "  Normal  1.07")) << text.output;
+}
+
+// Catches: an update reported as done although the device came back with
+// its old firmware, or never came back.
+TEST(TerminalRun, VerifyCatchesFlashThatDidNotTakeAndADeviceThatDidNotComeBack) {
+    const Result notTaken = RunProgram(std::string("--emulate=flash-not-taken") + kFast);
+    EXPECT_EQ(notTaken.status, 27) << notTaken.output;
+    EXPECT_TRUE(Has(notTaken.output, "Verification failed: Normal is 1.00")) << notTaken.output;
+    EXPECT_FALSE(Has(notTaken.output, "Updated and verified.")) << notTaken.output;
+    const Result gone = RunProgram(std::string("--emulate=never-back") + kFast);
+    EXPECT_EQ(gone.status, 28) << gone.output;
+    EXPECT_TRUE(Has(gone.output, "did not come back")) << gone.output;
+    const Result unchecked =
+        RunProgram(std::string("--emulate=flash-not-taken --no-verify") + kFast);
+    EXPECT_EQ(unchecked.status, 0) << unchecked.output;
+    const Result good = RunProgram(std::string("--emulate") + kFast);
+    EXPECT_TRUE(Has(good.output, "Updated and verified.")) << good.output;
+}
+
+// Catches: a device left in update mode going unnamed, updated without
+// being asked, or not updatable at all.
+TEST(TerminalRun, DeviceLeftInUpdateModeIsNamedAndUpdatedWhenConfirmed) {
+    const Result asked = RunProgram(std::string("--emulate=update-mode") + kFast);
+    EXPECT_EQ(asked.status, 1) << asked.output;
+    EXPECT_TRUE(Has(asked.output, "in update mode: an earlier update did not finish"));
+    EXPECT_FALSE(Has(asked.output, "100%")) << asked.output;
+    const Result run = RunProgram(std::string("--emulate=update-mode --yes") + kFast);
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(Has(run.output, "in update mode: an earlier update did not finish"));
+    EXPECT_TRUE(Has(run.output, "Updated and verified.")) << run.output;
+}
+
+// Catches: human text on standard output in JSON mode, a stream that ends
+// without its result (on success and on failure), progress that goes back.
+TEST(TerminalRun, JsonProgressParsesLineByLineAndEndsWithTheResult) {
+    const std::string trace = ::testing::TempDir() + "talvo-json-run.trace";
+    for (const auto& [scenario, code] :
+         std::map<std::string, int>{{"outdated", 0}, {"setinfo-error", 25}}) {
+        SCOPED_TRACE(scenario);
+        const Result r = RunProgram(
+            "--progress=json --trace=" + trace + " --emulate=" + scenario + kFast, "", "/dev/null");
+        EXPECT_EQ(r.status, code);
+        std::vector<nlohmann::json> events;
+        for (const std::string& line : LinesOf(r.output)) {
+            events.push_back(nlohmann::json::parse(line));
+            EXPECT_TRUE(events.back().contains("time")) << line;
+        }
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(events.back()["event"], "result");
+        EXPECT_EQ(events.back()["exit_code"], code);
+        int last = -1;
+        for (const auto& e : events) {
+            if (e["event"] == "progress") {
+                EXPECT_GE(e["percent"].get<int>(), last);
+                last = e["percent"].get<int>();
+            }
+        }
+        EXPECT_EQ(last == 100, code == 0);
+    }
+    // The trace of the last run: the FU_SETINFO request (group 9) went out
+    // to the update-mode interface and its answer with status 5 came in.
+    std::ifstream in(trace);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_TRUE(Has(text.str(), " OUT 1209:7A11 04 80 00 00 09 ")) << text.str().substr(0, 2000);
+    EXPECT_TRUE(Has(text.str(), " IN  1209:7A11 03 83 01 00 09 00 05 "))
+        << text.str().substr(0, 2000);
+}
+
+// Catches: bad input that runs on, or answers with more than one line.
+TEST(TerminalRun, BadInputIsOneLineAndExitCodeTwo) {
+    for (const std::string& arguments :
+         {std::string("--wait=90000"),
+          std::string("--trace=/nonexistent/dir/t.txt --emulate") + kFast,
+          std::string("--emulate=nosuch") + kFast, std::string("status --bogus")}) {
+        const Result r = RunProgram(arguments, "", "&1 >/dev/null");
+        EXPECT_EQ(r.status, 2) << arguments;
+        EXPECT_EQ(LinesOf(r.output).size(), 1u) << arguments << ": " << r.output;
+    }
+}
+
+// Catches: --help, the manual section and the README drifting apart on
+// the exit codes (all three come from, or must match, one table).
+TEST(TerminalRun, ExitCodesInHelpManualAndReadmeAreTheSame) {
+    std::map<std::string, std::string> help;
+    bool inTable = false;
+    for (const std::string& line : LinesOf(RunProgram("--help").output)) {
+        if (line == "Exit status:") {
+            inTable = true;
+        } else if (inTable && line.size() > 2) {
+            std::istringstream fields(line);
+            std::string code;
+            fields >> code;
+            std::string meaning;
+            std::getline(fields >> std::ws, meaning);
+            help[code] = meaning;
+        }
+    }
+    ASSERT_GE(help.size(), 12u);
+    for (const char* readme : {"/README.md", "/app/terminal/README.md"}) {
+        std::ifstream in(std::string(TALVO_SOURCE_DIR) + readme);
+        ASSERT_TRUE(in) << readme;
+        std::map<std::string, std::string> documented;
+        bool table = false;
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("| Exit code |", 0) == 0) {
+                table = true;
+            } else if (table && line.rfind("| ", 0) == 0) {
+                const std::size_t bar = line.find(" | ", 2);
+                documented[line.substr(2, bar - 2)] = line.substr(bar + 3, line.size() - bar - 5);
+            } else if (table && line.rfind("|---", 0) != 0) {
+                table = false;
+            }
+        }
+        EXPECT_EQ(documented, help) << readme;
+    }
 }
 
 }  // namespace
