@@ -277,6 +277,7 @@ void MainWindow::OnUpdateProgress(std::uint32_t percent) {
 void MainWindow::OnUpdateEnded(bool success, ResultCode) {
     inhibitor_.Release();
     progressPanel_->hide();
+    adjustSize();  // the panel's room goes with it
     cancel_->setEnabled(true);
     ShowVersions();
     raise();
@@ -383,6 +384,7 @@ void MainWindow::StartUpdate() {
     }
     inhibitor_.Release();
     progressPanel_->hide();
+    adjustSize();
     cancel_->setEnabled(true);
     FatalError(kIdsUpdateFailed);
 }
