@@ -6,7 +6,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
-#include <QString>
 
 namespace talvo::qt {
 
@@ -27,9 +26,7 @@ bool LogindInhibitor::Acquire() {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
         QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
-    call << QStringLiteral("sleep:idle") << QStringLiteral("talvo-updater")
-         << QStringLiteral("A firmware update is being written to the device")
-         << QStringLiteral("block");
+    call << QStringLiteral("sleep:idle") << who_ << why_ << QStringLiteral("block");
     const QDBusMessage reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
         return false;

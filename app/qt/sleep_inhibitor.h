@@ -7,6 +7,9 @@
 // holds nothing.
 #pragma once
 
+#include <QString>
+#include <utility>
+
 namespace talvo::qt {
 
 class ISleepInhibitor {
@@ -20,7 +23,9 @@ class ISleepInhibitor {
 
 class LogindInhibitor final : public ISleepInhibitor {
   public:
-    LogindInhibitor() = default;
+    // `who` and `why` are what the system shows of the block (the product
+    // title and "Updating..." in the user's language).
+    LogindInhibitor(QString who, QString why) : who_(std::move(who)), why_(std::move(why)) {}
     ~LogindInhibitor() override { Release(); }
     LogindInhibitor(const LogindInhibitor&) = delete;
     LogindInhibitor& operator=(const LogindInhibitor&) = delete;
@@ -29,6 +34,8 @@ class LogindInhibitor final : public ISleepInhibitor {
     void Release() override;
 
   private:
+    QString who_;
+    QString why_;
     int fd_ = -1;  // the inhibitor lock; closing it ends the block
 };
 

@@ -11,6 +11,7 @@
 #include "app/qt/updater_run.h"
 #include "app/version_block.h"
 #include "emulator/scenario.h"
+#include "resources/resource_ids.h"
 
 int main(int argc, char** argv) {
     using namespace talvo;
@@ -30,7 +31,7 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    QGuiApplication::setDesktopFileName(QStringLiteral("talvo-updater"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.talvo.FwUpdater"));
 
     std::vector<std::string> args;
     const QStringList arguments = QApplication::arguments();
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
 
     g_appData.languageIndex = qt::LanguageFromEnvironment();
     ReadVersionBlock(g_appData);
-    qt::LogindInhibitor inhibitor;
+    qt::LogindInhibitor inhibitor(qt::ProductTitle(g_appData.languageIndex),
+                                  qt::Text(kIdsUpdating, g_appData.languageIndex));
     return qt::RunUpdater(options, g_appData, inhibitor);
 }

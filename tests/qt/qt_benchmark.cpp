@@ -72,7 +72,7 @@ int Child(std::int64_t spawnedAt, int argc, char** argv) {
 
     FirstPaint agreementPaint;
     FirstPaint windowPaint;
-    qt::LogindInhibitor inhibitor;
+    qt::LogindInhibitor inhibitor(QStringLiteral("benchmark"), QStringLiteral("idle"));
     qt::MainWindow window(app, inhibitor);
     window.installEventFilter(&windowPaint);
     QTimer::singleShot(0, [&] {
