@@ -1,30 +1,25 @@
 #!/usr/bin/env python3
 """Builds the Windows archive: the executable, the read-me and SHA256SUMS.
 
-The same inputs give the same bytes: fixed order, the commit's time on every
-entry (SOURCE_DATE_EPOCH, else the last commit's time) and no extra fields
-that would carry the packing time or the packer's user.
+The same inputs give the same bytes: fixed order, one time on every entry
+(SOURCE_DATE_EPOCH when the build is given one, else 1980-01-01, the zip
+format's first day; never the packing time or the time of whatever commit
+the build tree last saw) and no extra fields that would carry the packing
+time or the packer's user.
 
-    make-zip.py EXE README OUT SOURCE_DIR
+    make-zip.py EXE README OUT
 """
 import hashlib
 import os
-import subprocess
 import sys
 import time
 import zipfile
 
-exe, readme, out, source_dir = sys.argv[1:5]
+exe, readme, out = sys.argv[1:4]
 
-epoch = os.environ.get("SOURCE_DATE_EPOCH")
-if not epoch:
-    try:
-        epoch = subprocess.run(["git", "-C", source_dir, "log", "-1", "--format=%ct"],
-                               capture_output=True, text=True, check=True).stdout.strip()
-    except (OSError, subprocess.CalledProcessError):
-        epoch = ""
 # A zip cannot hold a time before 1980.
-stamp = time.gmtime(max(int(epoch or 0), 315532800))[:6]
+epoch = os.environ.get("SOURCE_DATE_EPOCH", "")
+stamp = time.gmtime(max(int(epoch) if epoch.isdigit() else 0, 315532800))[:6]
 
 entries = []
 for name, path in (("TALVO-FW-Updater.exe", exe), ("README.txt", readme)):
