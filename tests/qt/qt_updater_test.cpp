@@ -5,7 +5,15 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVirtualObject>
+#include <QProcess>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
@@ -16,10 +24,12 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "app/qt/dialogs.h"
 #include "app/qt/main_window.h"
@@ -267,6 +277,97 @@ TEST(QtUpdater, SecondInstanceSaysAlreadyRunningAndEnds) {
     first.reset();
     SingleInstanceLock later;
     EXPECT_EQ(later.Acquire(), SingleInstanceLock::Result::kAcquired);
+}
+
+// A logind stand-in on a bus of the test's own: answers Inhibit with the
+// write end of a pipe, so the read end shows whether anyone still holds it.
+class FakeLogind final : public QDBusVirtualObject {
+  public:
+    FakeLogind() {
+        int fds[2];
+        if (pipe(fds) == 0) {
+            readEnd = fds[0];
+            writeEnd = fds[1];
+        }
+    }
+    ~FakeLogind() override {
+        close(readEnd);
+        if (writeEnd >= 0) {
+            close(writeEnd);
+        }
+    }
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        if (message.member() != QLatin1String("Inhibit")) {
+            return false;
+        }
+        arguments = message.arguments();
+        QDBusMessage reply =
+            message.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(writeEnd)));
+        connection.send(reply);
+        // Only the caller's copy is left.
+        close(writeEnd);
+        writeEnd = -1;
+        return true;
+    }
+    // Whether some process still holds the write end (the block is on).
+    bool Held() const {
+        pollfd p{readEnd, POLLIN, 0};
+        return poll(&p, 1, 0) == 0;
+    }
+
+    QVariantList arguments;
+    int readEnd = -1;
+    int writeEnd = -1;
+};
+
+// Catches a sleep block that ends as soon as it was granted (the reply's
+// descriptor closed with the reply), one that outlives Release, and a wrong
+// kind of block asked for.
+TEST(QtUpdater, LogindBlockIsHeldFromAcquireToRelease) {
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"),
+                 {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                  QStringLiteral("--print-address")});
+    if (!daemon.waitForStarted(5000) || !daemon.waitForReadyRead(5000)) {
+        GTEST_SKIP() << "no dbus-daemon here";
+    }
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    {
+        QDBusConnection service =
+            QDBusConnection::connectToBus(address, QStringLiteral("fake-logind"));
+        ASSERT_TRUE(service.isConnected());
+        FakeLogind logind;
+        ASSERT_TRUE(
+            service.registerVirtualObject(QStringLiteral("/org/freedesktop/login1"), &logind));
+        ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.login1")));
+        // The inhibitor asks "the system bus": here the test's own.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toUtf8());
+
+        LogindInhibitor inhibitor(QStringLiteral("TALVO FW-Updater"),
+                                  QStringLiteral("Updating..."));
+        // The stand-in answers through this thread's event loop, so the
+        // blocking call is made from another thread meanwhile.
+        std::atomic<int> acquired{-1};
+        std::thread caller([&] { acquired = inhibitor.Acquire() ? 1 : 0; });
+        WaitFor([&] { return acquired.load() != -1; }, 10000);
+        caller.join();
+        ASSERT_EQ(acquired.load(), 1);
+        ASSERT_EQ(logind.arguments.size(), 4);
+        EXPECT_EQ(logind.arguments[0].toString(), QStringLiteral("sleep:idle"));
+        EXPECT_EQ(logind.arguments[1].toString(), QStringLiteral("TALVO FW-Updater"));
+        EXPECT_EQ(logind.arguments[3].toString(), QStringLiteral("block"));
+        EXPECT_TRUE(WaitFor([&] { return logind.Held(); }, 1000));
+        QTest::qWait(100);
+        EXPECT_TRUE(logind.Held()) << "the block ended while the update would still run";
+        inhibitor.Release();
+        EXPECT_FALSE(logind.Held()) << "the block outlived Release";
+        service.unregisterService(QStringLiteral("org.freedesktop.login1"));
+        service.unregisterObject(QStringLiteral("/org/freedesktop/login1"));
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("fake-logind"));
+    daemon.kill();
+    daemon.waitForFinished(5000);
 }
 
 }  // namespace
