@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/qt/dialogs.h"
 #include "app/qt/qt_text.h"
