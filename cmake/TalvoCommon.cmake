@@ -17,8 +17,10 @@ target_include_directories(talvo_options INTERFACE ${PROJECT_SOURCE_DIR})
 if(TALVO_PLATFORM_WINDOWS)
   target_compile_definitions(talvo_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                      _WIN32_WINNT=0x0601)
-  # Static runtime: the product is one self-contained executable.
-  target_link_options(talvo_options INTERFACE -static -static-libgcc -static-libstdc++)
+  # Static runtime: the product is one self-contained executable. No link
+  # time in the PE header, so the same sources link to the same bytes.
+  target_link_options(talvo_options INTERFACE -static -static-libgcc -static-libstdc++
+                                              -Wl,--no-insert-timestamp)
 else()
   find_package(Threads REQUIRED)
   target_link_libraries(talvo_options INTERFACE Threads::Threads)
