@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "app/strings.h"
-#include "app/terminal/terminal_options.h"
+#include "app/locale_text.h"
 #include "resources/catalogue.h"
 
 namespace talvo::qt {
@@ -20,11 +20,11 @@ QString ProductTitle(LanguageIndex language) {
 
 QString AgreementText(LanguageIndex language) {
     const auto bytes = FindAgreementText(kIdAgreementText + LanguageOffset(language));
-    return QString::fromStdString(terminal::AgreementToUtf8(bytes.data(), bytes.size()));
+    return QString::fromStdString(AgreementToUtf8(bytes.data(), bytes.size()));
 }
 
 LanguageIndex LanguageFromEnvironment() {
-    return SelectLanguage(terminal::LcidFromLocaleName(terminal::LocaleNameFromEnvironment(
+    return SelectLanguage(LcidFromLocaleName(LocaleNameFromEnvironment(
         std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"))));
 }
 
