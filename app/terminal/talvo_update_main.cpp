@@ -24,7 +24,9 @@
 #include "emulator/scenario.h"
 #include "firmware/firmware_package.h"
 #include "hid/emulated_bus.h"
+#include "hid/hid_access.h"
 #include "hid/hid_platform.h"
+#include "hid/talvo_ids.h"
 #include "protocol/diagnostics.h"
 #include "resources/catalogue.h"
 
@@ -247,10 +249,19 @@ int Run(const Options& options) {
             console.Text(5001);
             return kExitInternal;
         }
-        if (!session.PumpUntil([&] { return session.DeviceReady(); },
-                               options.waitSeconds * 1000u)) {
+        // A TALVO this user may not open is said at once, not waited out.
+        HidAccessWatch access(HidPlatform::Current(), kTalvoVendorId,
+                              {kTalvoNormalProductId, kTalvoUpdateProductId});
+        std::vector<std::string> refused;
+        if (!session.PumpUntil(
+                [&] { return session.DeviceReady() || !(refused = access.Poll()).empty(); },
+                options.waitSeconds * 1000u)) {
             console.Text(5001);
             return kExitNoDevice;
+        }
+        if (!session.DeviceReady()) {
+            console.Error(ToTerminalText(LoadLocalizedString(5003)) + "\n  (" + refused[0] + ")");
+            return kExitNoAccess;
         }
         ShowVersions(console, session, package);
 

@@ -23,6 +23,7 @@ enum ExitCode : int {
     kExitNoDevice = 5,
     kExitNoPackage = 6,
     kExitInternal = 7,
+    kExitNoAccess = 8,  // a TALVO is present, but this user may not open it
     kExitUpdateFailedBase = 10,
 };
 
