@@ -133,13 +133,22 @@ TEST(UhidMirror, InputSentBeforeLeavingReachesTheKernelBeforeTheDestroy) {
     EXPECT_EQ(event.u.get_report_reply.id, 77u);
     EXPECT_NE(event.u.get_report_reply.err, 0);
 
-    const auto answer = Report(0x01, 17, 0x83);
-    ASSERT_TRUE(endpoint->PutInput(answer.data(), answer.size()));
+    // A long answer (a data stream), the device leaving right after it.
+    constexpr int kReports = 40;
+    for (int i = 0; i < kReports; ++i) {
+        const auto report = Report(0x01, 17, static_cast<std::uint8_t>(i));
+        ASSERT_TRUE(endpoint->PutInput(report.data(), report.size()));
+    }
     rig.bus.Unplug(endpoint);
-    ASSERT_TRUE(rig.kernel.Next(event));
-    ASSERT_EQ(event.type, UHID_INPUT2);
-    ASSERT_EQ(event.u.input2.size, answer.size());
-    EXPECT_EQ(std::memcmp(event.u.input2.data, answer.data(), answer.size()), 0);
+    for (int i = 0; i < kReports; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_TRUE(rig.kernel.Next(event));
+        ASSERT_EQ(event.type, UHID_INPUT2);
+        ASSERT_EQ(event.u.input2.size, 17u);
+        EXPECT_EQ(std::memcmp(event.u.input2.data,
+                              Report(0x01, 17, static_cast<std::uint8_t>(i)).data(), 17),
+                  0);
+    }
     ASSERT_TRUE(rig.kernel.Next(event));
     EXPECT_EQ(event.type, UHID_DESTROY);
 }
