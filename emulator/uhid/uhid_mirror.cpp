@@ -11,10 +11,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstddef>
 #include <cstring>
-#include <deque>
 #include <thread>
 
 #include "hid/report_descriptor.h"
@@ -51,6 +49,57 @@ struct UhidMirror::Tally {
     std::atomic<bool> realtimeReader{false};
 };
 
+namespace {
+
+// Output reports from the reader to the forwarder with neither a lock nor
+// an allocation on the reader's side (either could make the real-time
+// reader wait for a thread of normal priority): one producer, one consumer.
+class OutputRing {
+  public:
+    OutputRing(std::size_t slots, std::size_t slotBytes)
+        : slots_(slots), slotBytes_(slotBytes), bytes_(slots * slotBytes) {}
+
+    // Reader side; false when full.
+    bool Push(bool leadingZero, const std::uint8_t* data, std::size_t size) {
+        const std::size_t tail = tail_.load(std::memory_order_relaxed);
+        if (tail - head_.load(std::memory_order_acquire) == slots_) {
+            return false;
+        }
+        std::uint8_t* slot = &bytes_[(tail % slots_) * slotBytes_];
+        if (leadingZero) {
+            *slot++ = 0;
+        }
+        std::memcpy(slot, data, size);
+        tail_.store(tail + 1, std::memory_order_release);
+        return true;
+    }
+
+    // Forwarder side; false when empty.
+    bool Pop(std::uint8_t* report) {
+        const std::size_t head = head_.load(std::memory_order_relaxed);
+        if (head == tail_.load(std::memory_order_acquire)) {
+            return false;
+        }
+        std::memcpy(report, &bytes_[(head % slots_) * slotBytes_], slotBytes_);
+        head_.store(head + 1, std::memory_order_release);
+        return true;
+    }
+
+  private:
+    const std::size_t slots_;
+    const std::size_t slotBytes_;
+    std::vector<std::uint8_t> bytes_;
+    std::atomic<std::size_t> head_{0};
+    std::atomic<std::size_t> tail_{0};
+};
+
+// Room for many more reports than a host writes before it waits for an
+// answer (a whole piece is about 165): only a device model that stops
+// taking reports altogether fills it.
+constexpr std::size_t kRingSlots = 4096;
+
+}  // namespace
+
 // One mirrored interface: the uhid descriptor and its three threads.
 class UhidMirror::Device {
   public:
@@ -64,6 +113,9 @@ class UhidMirror::Device {
         }
         if (stopFd_ >= 0) {
             ::close(stopFd_);
+        }
+        if (outputFd_ >= 0) {
+            ::close(outputFd_);
         }
     }
 
@@ -88,7 +140,9 @@ class UhidMirror::Device {
             return false;
         }
         stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (stopFd_ < 0) {
+        outputFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        ring_ = std::make_unique<OutputRing>(kRingSlots, host_->Info().outputReportByteLength);
+        if (stopFd_ < 0 || outputFd_ < 0) {
             owner_.Note("uhid: eventfd: " + ErrorText(errno));
             return false;
         }
@@ -132,25 +186,25 @@ class UhidMirror::Device {
             std::uint32_t destroy = UHID_DESTROY;
             WriteEvent(&destroy, sizeof destroy);
         }
+        stopping_.store(true);
         if (stopFd_ >= 0) {
-            const std::uint64_t one = 1;
-            while (::write(stopFd_, &one, sizeof one) < 0 && errno == EINTR) {
-            }
+            Signal(stopFd_);  // stays readable: the reader and the forwarder both see it
         }
         if (reader_.joinable()) {
             reader_.join();
         }
-        {
-            std::lock_guard<std::mutex> lock(queueMutex_);
-            stopForwarder_ = true;
-        }
-        queueChanged_.notify_all();
         if (forwarder_.joinable()) {
             forwarder_.join();
         }
     }
 
   private:
+    static void Signal(int eventFd) {
+        const std::uint64_t one = 1;
+        while (::write(eventFd, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+    }
+
     bool WriteEvent(const void* event, std::size_t size) {
         std::lock_guard<std::mutex> lock(writeMutex_);
         for (;;) {
@@ -243,50 +297,43 @@ class UhidMirror::Device {
         }
     }
 
+    // On the reader thread: no lock, no allocation, no output.
     void TakeOutput(const std::uint8_t* data, std::size_t size) {
-        size = std::min<std::size_t>(size, UHID_DATA_MAX);
-        std::vector<std::uint8_t> report;
-        report.reserve(size + 1);
-        if (!numbered_) {
-            report.push_back(0);
-        }
-        report.insert(report.end(), data, data + size);
         owner_.tally_->outputs.fetch_add(1);
-        {
-            std::lock_guard<std::mutex> lock(queueMutex_);
-            queue_.push_back(std::move(report));
+        // The bus carries whole reports only; a report of another length is
+        // what the device would not take either (counted, not passed on).
+        const std::size_t whole = size + (numbered_ ? 0 : 1);
+        if (whole != host_->Info().outputReportByteLength) {
+            owner_.tally_->ignored.fetch_add(1);
+            return;
         }
-        queueChanged_.notify_all();
+        if (!ring_->Push(!numbered_, data, size)) {
+            owner_.tally_->failures.fetch_add(1);  // the device model stopped taking reports
+            return;
+        }
+        Signal(outputFd_);
     }
 
     void ForwarderLoop() {
-        const std::size_t length = host_->Info().outputReportByteLength;
+        std::vector<std::uint8_t> report(host_->Info().outputReportByteLength);
         for (;;) {
-            std::vector<std::uint8_t> report;
-            {
-                std::unique_lock<std::mutex> lock(queueMutex_);
-                queueChanged_.wait(lock, [&] { return stopForwarder_ || !queue_.empty(); });
-                if (stopForwarder_) {
-                    return;
-                }
-                report = std::move(queue_.front());
-                queue_.pop_front();
+            pollfd fds[2] = {{outputFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
+                return;
             }
-            if (report.size() != length) {
-                // The bus carries whole reports only; a report of another
-                // length is what the device would not take either.
-                owner_.tally_->ignored.fetch_add(1);
-                owner_.Note("uhid: " + endpoint_->Identity().name + ": output report of " +
-                            std::to_string(report.size()) + " bytes ignored (reports are " +
-                            std::to_string(length) + ")");
-                continue;
+            if (fds[1].revents != 0) {
+                return;
             }
-            // The model takes reports at its own pace; wait for it, but
-            // look for a stop now and then.
-            while (!host_->Write(report.data(), kBusPollMs)) {
-                std::lock_guard<std::mutex> lock(queueMutex_);
-                if (stopForwarder_ || !endpoint_->IsPlugged()) {
-                    return;
+            std::uint64_t count = 0;
+            while (::read(outputFd_, &count, sizeof count) < 0 && errno == EINTR) {
+            }
+            while (ring_->Pop(report.data())) {
+                // The model takes reports at its own pace; wait for it, but
+                // look for a stop now and then.
+                while (!host_->Write(report.data(), kBusPollMs)) {
+                    if (stopping_.load() || !endpoint_->IsPlugged()) {
+                        return;
+                    }
                 }
             }
         }
@@ -313,10 +360,9 @@ class UhidMirror::Device {
     int fd_ = -1;
     int stopFd_ = -1;
     std::mutex writeMutex_;
-    std::mutex queueMutex_;
-    std::condition_variable queueChanged_;
-    std::deque<std::vector<std::uint8_t>> queue_;
-    bool stopForwarder_ = false;
+    int outputFd_ = -1;  // counts reports put in the ring
+    std::unique_ptr<OutputRing> ring_;
+    std::atomic<bool> stopping_{false};
     std::atomic<bool> stopPump_{false};
     std::thread reader_;
     std::thread forwarder_;

@@ -7,9 +7,11 @@
 // uhid has no flow control: the kernel keeps at most 32 output reports for
 // the device side and drops the rest while the host's write still
 // succeeds. So each device has a reader thread that does nothing but take
-// the kernel's events into an unbounded queue, at real-time priority where
-// the process may have it; a second thread hands the queue to the device
-// model at the model's own pace, and a third sends the model's input.
+// the kernel's events into a ring of 4096 reports, at real-time priority
+// where the process may have it, with neither a lock nor an allocation
+// (either could make it wait for a thread of normal priority); a second
+// thread hands the ring to the device model at the model's own pace, and a
+// third sends the model's input.
 #pragma once
 
 #include <cstdint>
