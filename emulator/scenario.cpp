@@ -67,6 +67,8 @@ const std::vector<Entry>& Entries() {
          [](Scenario& s) { s.faults.push_back(Fault::UnplugInWrite(0)); }},
         {"setinfo-error", "answers every FU_SETINFO with status 5",
          [](Scenario& s) { s.faults.push_back(Fault::Status(9, 0, 0x05, -1)); }},
+        {"writefw-error", "answers every FU_WRITEFW with status 8 (image refused)",
+         [](Scenario& s) { s.faults.push_back(Fault::Status(9, 3, 0x08, -1)); }},
         {"drop-writefw", "the answer to the first FU_WRITEFW is lost",
          [](Scenario& s) { s.faults.push_back(Fault::Drop(9, 3, 1)); }},
         {"both", "both identities present at once", [](Scenario& s) { s.bothIdentities = true; }},

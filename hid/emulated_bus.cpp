@@ -223,6 +223,7 @@ class EmulatedBus::Impl {
   public:
     mutable std::mutex mutex;
     std::vector<std::shared_ptr<EndpointState>> plugged;
+    EmulatedBusObserver* observer = nullptr;
 };
 
 EmulatedBus::EmulatedBus() : impl_(std::make_unique<Impl>()) {}
@@ -238,8 +239,18 @@ EmulatedBus::~EmulatedBus() {
 
 std::shared_ptr<EmulatedEndpoint> EmulatedBus::Plug(const EmulatedIdentity& identity) {
     auto endpoint = std::make_shared<EndpointState>(identity);
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    impl_->plugged.push_back(endpoint);
+    EmulatedBusObserver* observer = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        impl_->plugged.push_back(endpoint);
+        observer = impl_->observer;
+    }
+    if (observer != nullptr) {
+        auto host = std::make_unique<HostHandle>(endpoint);
+        if (endpoint->Attach(host.get())) {
+            observer->Plugged(endpoint, std::move(host));
+        }
+    }
     return endpoint;
 }
 
@@ -248,8 +259,10 @@ void EmulatedBus::Unplug(const std::shared_ptr<EmulatedEndpoint>& endpoint) {
         return;
     }
     std::shared_ptr<EndpointState> state;
+    EmulatedBusObserver* observer = nullptr;
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
+        observer = impl_->observer;
         auto& list = impl_->plugged;
         auto found = std::find_if(list.begin(), list.end(),
                                   [&](const auto& item) { return item.get() == endpoint.get(); });
@@ -259,7 +272,15 @@ void EmulatedBus::Unplug(const std::shared_ptr<EmulatedEndpoint>& endpoint) {
         state = *found;
         list.erase(found);
     }
+    if (observer != nullptr) {
+        observer->Unplugging(state);
+    }
     state->MarkUnplugged();
+}
+
+void EmulatedBus::SetObserver(EmulatedBusObserver* observer) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->observer = observer;
 }
 
 std::size_t EmulatedBus::InterfaceCount() const {

@@ -51,6 +51,19 @@ class EmulatedEndpoint {
     virtual void SetOutputCapacity(std::size_t reports) = 0;
 };
 
+// Told of every plug and unplug, on the thread that does it, so that
+// another bus can mirror this one. `Plugged` comes once the interface is
+// listed, with a host handle already open on it (it sees every input report
+// from the first); `Unplugging` comes before host reads and writes start to
+// fail, so input the device has sent can still be read out.
+class EmulatedBusObserver {
+  public:
+    virtual ~EmulatedBusObserver() = default;
+    virtual void Plugged(const std::shared_ptr<EmulatedEndpoint>& endpoint,
+                         std::unique_ptr<IHidInterfaceHandle> host) = 0;
+    virtual void Unplugging(const std::shared_ptr<EmulatedEndpoint>& endpoint) = 0;
+};
+
 class EmulatedBus : public IHidPlatform {
   public:
     EmulatedBus();
@@ -60,6 +73,8 @@ class EmulatedBus : public IHidPlatform {
     // Removes it: host reads and writes on it fail from now on.
     void Unplug(const std::shared_ptr<EmulatedEndpoint>& endpoint);
     std::size_t InterfaceCount() const;
+    // Null: nobody. Set it before anything is plugged.
+    void SetObserver(EmulatedBusObserver* observer);
 
     std::unique_ptr<IHidInterfaceList> ListInterfaces() override;
 

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace talvo {
@@ -65,11 +66,25 @@ class IHidInterfaceList {
                          std::unique_ptr<IHidInterfaceHandle>& handle) = 0;
 };
 
+// An interface that is present but that this process may not open.
+struct HidDeniedInterface {
+    std::string path;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+};
+
 class IHidPlatform {
   public:
     virtual ~IHidPlatform() = default;
     // The present interfaces in enumeration order; null when listing fails.
     virtual std::unique_ptr<IHidInterfaceList> ListInterfaces() = 0;
+    // The present interfaces of this vendor that refuse this process for
+    // want of permission (ListInterfaces can only skip them); other
+    // vendors' devices are left alone. Only a platform with per-node
+    // permissions has any.
+    virtual std::vector<HidDeniedInterface> DeniedInterfaces(std::uint16_t /*vendorId*/) {
+        return {};
+    }
 };
 
 // The open interface held by a CHidDevice.

@@ -27,6 +27,9 @@ class HidrawPlatform final : public IHidPlatform {
     ~HidrawPlatform() override;
 
     std::unique_ptr<IHidInterfaceList> ListInterfaces() override;
+    // Nodes of the vendor (by the IDs of their uevent, readable whatever
+    // the node's permissions) whose open fails with EACCES or EPERM.
+    std::vector<HidDeniedInterface> DeniedInterfaces(std::uint16_t vendorId) override;
 
   private:
     std::string sysfsRoot_;

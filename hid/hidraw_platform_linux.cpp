@@ -353,8 +353,10 @@ HidrawPlatform::HidrawPlatform(std::string sysfsRoot, std::string deviceDirector
 
 HidrawPlatform::~HidrawPlatform() = default;
 
-std::unique_ptr<IHidInterfaceList> HidrawPlatform::ListInterfaces() {
-    const std::string classDirectory = sysfsRoot_ + "/class/hidraw";
+namespace {
+
+// The hidraw entries of the class directory, in the order of their numbers.
+std::vector<std::string> NodeNames(const std::string& classDirectory) {
     std::vector<std::string> names;
     if (DIR* dir = ::opendir(classDirectory.c_str())) {
         while (dirent* entry = ::readdir(dir)) {
@@ -368,8 +370,37 @@ std::unique_ptr<IHidInterfaceList> HidrawPlatform::ListInterfaces() {
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         return HidrawNumber(a.c_str()) < HidrawNumber(b.c_str());
     });
+    return names;
+}
+
+}  // namespace
+
+std::unique_ptr<IHidInterfaceList> HidrawPlatform::ListInterfaces() {
+    const std::string classDirectory = sysfsRoot_ + "/class/hidraw";
     return std::make_unique<HidrawList>(classDirectory, deviceDirectory_, opener_,
-                                        std::move(names));
+                                        NodeNames(classDirectory));
+}
+
+std::vector<HidDeniedInterface> HidrawPlatform::DeniedInterfaces(std::uint16_t vendorId) {
+    const std::string classDirectory = sysfsRoot_ + "/class/hidraw";
+    std::vector<HidDeniedInterface> denied;
+    for (const std::string& name : NodeNames(classDirectory)) {
+        HidDeniedInterface entry;
+        if (!IdsFromUevent(classDirectory + "/" + name + "/device/uevent", entry.vendorId,
+                           entry.productId) ||
+            entry.vendorId != vendorId) {
+            continue;
+        }
+        entry.path = deviceDirectory_ + "/" + name;
+        const int flags = O_RDWR | O_NONBLOCK | O_CLOEXEC;
+        const int fd = opener_ ? opener_(entry.path, flags) : ::open(entry.path.c_str(), flags);
+        if (fd >= 0) {
+            ::close(fd);
+        } else if (errno == EACCES || errno == EPERM) {
+            denied.push_back(entry);
+        }
+    }
+    return denied;
 }
 
 }  // namespace talvo

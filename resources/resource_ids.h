@@ -44,6 +44,7 @@ inline constexpr int kIdsUpdateFailed = 4006;      // update failed / could not 
 inline constexpr int kIdsAlreadyRunning = 5000;    // second instance
 inline constexpr int kIdsCannotFindDevice = 5001;  // watcher could not start
 inline constexpr int kIdsPackageFailed = 5002;     // firmware package not loaded
+inline constexpr int kIdsNoAccess = 5003;          // device present, permission denied
 
 // All base IDs, ascending.
 inline constexpr int kStringBaseIds[] = {
@@ -73,6 +74,7 @@ inline constexpr int kStringBaseIds[] = {
     kIdsAlreadyRunning,
     kIdsCannotFindDevice,
     kIdsPackageFailed,
+    kIdsNoAccess,
 };
 
 // ---- Dialog templates ----------------------------------------------------

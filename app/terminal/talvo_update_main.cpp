@@ -26,8 +26,10 @@
 #include "emulator/scenario.h"
 #include "firmware/firmware_package.h"
 #include "hid/emulated_bus.h"
+#include "hid/hid_access.h"
 #include "hid/hid_platform.h"
 #include "hid/hid_trace.h"
+#include "hid/talvo_ids.h"
 #include "protocol/diagnostics.h"
 #include "resources/catalogue.h"
 #include "resources/resource_ids.h"
@@ -336,8 +338,19 @@ int WaitForDevice(const Options& options, Console& console, CUpdateSession& sess
         return kExitInternal;
     }
     console.Event({{"event", "stage"}, {"stage", "waiting"}});
-    if (session.PumpUntil([&] { return session.DeviceReady(); }, options.waitSeconds * 1000u)) {
-        return kExitSuccess;
+    // A TALVO this user may not open is said at once, not waited out.
+    HidAccessWatch access(HidPlatform::Current(), kTalvoVendorId,
+                          {kTalvoNormalProductId, kTalvoUpdateProductId});
+    std::vector<std::string> refused;
+    if (session.PumpUntil(
+            [&] { return session.DeviceReady() || !(refused = access.Poll()).empty(); },
+            options.waitSeconds * 1000u)) {
+        if (session.DeviceReady()) {
+            return kExitSuccess;
+        }
+        console.Error(ToTerminalText(LoadLocalizedString(kIdsNoAccess)) + "\n  (" + refused[0] +
+                      ")");
+        return kExitNoAccess;
     }
     if (session.Mode() > kDeviceModeNone) {
         console.Error("a TALVO was found but cannot be opened");

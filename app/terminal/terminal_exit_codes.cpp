@@ -28,6 +28,8 @@ constexpr ExitCodeRow kTable[] = {
      "updated, but the TALVO came back with other versions"},
     {kExitVerifyNotBack, kExitVerifyNotBack,
      "updated, but the TALVO did not come back in normal mode"},
+    {kExitNoAccess, kExitNoAccess,
+     "a TALVO is connected but this user may not open it (see the udev rule)"},
 };
 
 }  // namespace

@@ -25,6 +25,7 @@ enum ExitCode : int {
     kExitUpdateFailedBase = 10,
     kExitVerifyMismatch = 27,
     kExitVerifyNotBack = 28,
+    kExitNoAccess = 29,  // a TALVO is present, but this user may not open it
 };
 
 // One row: the codes first..last (equal for a single code) and what they mean.

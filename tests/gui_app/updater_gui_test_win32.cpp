@@ -214,6 +214,31 @@ TEST_F(UpdaterTest, AFullEmulatedUpdateEndsWithFirmwareUpdatedAndClose) {
     EXPECT_EQ(p.waitForExitOrKill(), Code(2));
 }
 
+// Run only in the guest of tests/vm (wine-case), where the TALVO is
+// talvo-emulator --uhid and Wine's HID bus driver reads it through hidraw:
+// the product, unmodified, through a HID class driver. Catches what the
+// fake stacks cannot: report IDs and lengths as a real stack hands them
+// over, and the device leaving and coming back in update mode.
+TEST_F(UpdaterTest, ThroughTheKernelTheProductUpdatesTheTalvo) {
+    UseLanguage(LANG_ENGLISH, 0);
+    Process p = Launch(L"TALVO-FW-Updater.exe", L"");
+    const Window main = Accept(p);
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(WaitForMessage(main, kIdsPressStart, Millis{120000}))
+        << Utf8(main.control(kIdcMessage).text());
+    EXPECT_EQ(main.control(1011).text(), L"1.05");
+    ASSERT_TRUE(main.clickControl(kIdcStart));
+    const Window progress = p.waitForWindow(S(kIdsProgressCaption));
+    ASSERT_TRUE(progress) << p.describeWindows();
+    EXPECT_TRUE(
+        WaitUntil([&] { return progress.control(kIdcProgressBar).progressPos().value_or(0) > 0; },
+                  Millis{120000}));
+    ASSERT_TRUE(WaitForMessage(main, kIdsUpdated, Millis{400000}))
+        << Utf8(main.control(kIdcMessage).text());
+    ASSERT_TRUE(main.clickControl(kIdcCancelButton));
+    EXPECT_EQ(p.waitForExitOrKill(), Code(2));
+}
+
 TEST_F(UpdaterTest, AFailedEmulatedUpdateSaysSo) {
     UseLanguage(LANG_ENGLISH, 0);
     Process p = LaunchEmulated(L"setinfo-error");

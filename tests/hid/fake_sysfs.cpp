@@ -70,8 +70,12 @@ int FakeSysfs::Add(int number, const std::string& uevent,
 }
 
 void FakeSysfs::SetOpenFails(int number, bool fails) {
+    SetOpenError(number, fails ? EBUSY : 0);
+}
+
+void FakeSysfs::SetOpenError(int number, int error) {
     std::lock_guard<std::mutex> lock(mutex_);
-    nodes_.at(root_ + "/dev/hidraw" + std::to_string(number)).openFails = fails;
+    nodes_.at(root_ + "/dev/hidraw" + std::to_string(number)).openError = error;
 }
 
 void FakeSysfs::Remove(int number) {
@@ -94,8 +98,8 @@ int FakeSysfs::OpenNode(const std::string& path, int flags) {
         errno = ENOENT;
         return -1;
     }
-    if (found->second.openFails) {
-        errno = EBUSY;
+    if (found->second.openError != 0) {
+        errno = found->second.openError;
         return -1;
     }
     int fd = ::fcntl(found->second.hostFd, F_DUPFD_CLOEXEC, 0);

@@ -23,7 +23,8 @@ class FakeSysfs {
     // Adds <root>/class/hidraw/hidraw<number>/device/{uevent,report_descriptor}
     // (either left out when empty) and its node; returns the number.
     int Add(int number, const std::string& uevent, const std::vector<std::uint8_t>& descriptor);
-    void SetOpenFails(int number, bool fails);
+    void SetOpenFails(int number, bool fails);  // EBUSY
+    void SetOpenError(int number, int error);   // 0: opens again
     void Remove(int number);  // the device goes: its end closes, its entry vanishes
 
     bool Send(int number, const std::vector<std::uint8_t>& message);
@@ -43,7 +44,7 @@ class FakeSysfs {
     struct Node {
         int hostFd = -1;
         int deviceFd = -1;
-        bool openFails = false;
+        int openError = 0;
     };
     int OpenNode(const std::string& path, int flags);
 

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/clock.h"
+#include "hid/hid_access.h"
 #include "hid/hid_device.h"
 #include "hid/talvo_descriptor.h"
 #include "hid/talvo_ids.h"
@@ -52,6 +54,65 @@ TEST(Hidraw, InterfacesThatCannotBeQueriedAreSkipped) {
     ASSERT_EQ(device.WriteReport(data, 500), 1);
     EXPECT_TRUE(sysfs.Receive(6, message, 2000));
     EXPECT_EQ(device.Open(0, 0, 0, 0, 1), nullptr);
+}
+
+// Catches: a TALVO node this user may not open skipped in silence (the
+// user waits out --wait for "no TALVO"), another refusal (busy) taken for
+// a permission problem, and other vendors' devices opened to find out.
+TEST(Hidraw, TalvoNodesRefusedForWantOfPermissionAreReported) {
+    FakeSysfs sysfs;
+    const auto talvo = TalvoReportDescriptor(kNormalReportLength);
+    sysfs.Add(0, FakeSysfs::Uevent(0x046D, 0xC077), talvo);
+    sysfs.Add(1, kTalvoUevent, talvo);
+    sysfs.Add(2, FakeSysfs::Uevent(kTalvoVendorId, kTalvoUpdateProductId), talvo);
+    sysfs.Add(3, kTalvoUevent, talvo);
+    sysfs.Add(4, kTalvoUevent, talvo);
+    sysfs.SetOpenError(0, EACCES);
+    sysfs.SetOpenError(1, EACCES);
+    sysfs.SetOpenError(2, EPERM);
+    sysfs.SetOpenError(3, EBUSY);
+    const std::vector<HidDeniedInterface> denied =
+        sysfs.Platform().DeniedInterfaces(kTalvoVendorId);
+    ASSERT_EQ(denied.size(), 2u);
+    EXPECT_EQ(denied[0].path, sysfs.Root() + "/dev/hidraw1");
+    EXPECT_EQ(denied[0].productId, kTalvoNormalProductId);
+    EXPECT_EQ(denied[1].path, sysfs.Root() + "/dev/hidraw2");
+    EXPECT_EQ(denied[1].productId, kTalvoUpdateProductId);
+    EXPECT_EQ(sysfs.OpenFlagsSeen().size(), 4u);  // nodes 1 to 4, never node 0
+}
+
+class SetClock final : public IClock {
+  public:
+    std::uint32_t TickCount() override { return now; }
+    void Sleep(std::uint32_t milliseconds) override { now += milliseconds; }
+    std::chrono::nanoseconds RealDuration(std::uint32_t milliseconds) override {
+        return std::chrono::milliseconds(milliseconds);
+    }
+    std::uint32_t now = 0;
+};
+
+// Catches: a node that udev has not yet opened to the seat user (it does
+// so just after making it) diagnosed as a permission problem.
+TEST(HidAccess, ARefusalCountsOnlyOnceItHasLastedTheGracePeriod) {
+    SetClock clock;
+    ScopedClock scoped(clock);
+    FakeSysfs sysfs;
+    sysfs.Add(1, kTalvoUevent, TalvoReportDescriptor(kNormalReportLength));
+    sysfs.SetOpenError(1, EACCES);
+    HidAccessWatch watch(sysfs.Platform(), kTalvoVendorId, {kTalvoNormalProductId}, 1500, 250);
+    EXPECT_TRUE(watch.Poll().empty());
+    clock.now = 1000;
+    EXPECT_TRUE(watch.Poll().empty());
+    sysfs.SetOpenError(1, 0);  // access granted in between: the count starts over
+    clock.now = 1300;
+    EXPECT_TRUE(watch.Poll().empty());
+    sysfs.SetOpenError(1, EACCES);
+    clock.now = 1600;
+    EXPECT_TRUE(watch.Poll().empty());
+    clock.now = 3000;
+    EXPECT_TRUE(watch.Poll().empty());
+    clock.now = 3100;
+    EXPECT_EQ(watch.Poll(), std::vector<std::string>{sysfs.Root() + "/dev/hidraw1"});
 }
 
 TEST(Hidraw, NoHidrawClassMeansNoInterfaces) {

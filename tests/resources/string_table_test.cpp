@@ -53,6 +53,10 @@ const std::map<int, std::u16string> kEnglish = {
     {5000, u"TALVO FW-Updater is already running."},
     {5001, u"Cannot find TALVO.\r\nCheck your connection and try again."},
     {5002, u"Failed to format the updating firmware."},
+    {5003,
+     u"TALVO is connected, but this user may not open it (no permission).\r\nAs root, install "
+     u"the udev rule 70-talvo.rules (packaging/udev in the sources), then unplug TALVO and plug "
+     u"it in again:\r\n  cp 70-talvo.rules /etc/udev/rules.d/\r\n  udevadm control --reload"},
 };
 
 TEST(StringTable, EnglishRowsAreExact) {
