@@ -16,6 +16,7 @@
 
 #include "app/qt/dialogs.h"
 #include "app/qt/qt_text.h"
+#include "hid/talvo_ids.h"
 #include "resources/resource_ids.h"
 
 namespace talvo::qt {
@@ -24,6 +25,8 @@ namespace {
 
 // A busy device is asked again after this long, without limit.
 constexpr int kBusyRetryMs = 1000;
+// How often the window looks for a TALVO node this user may not open.
+constexpr int kAccessCheckMs = 250;
 const char* const kTypeNames[kImageTypeCount] = {"Fwup", "Normal", "DspMain"};
 
 bool IsAlert(int baseId) {
@@ -65,6 +68,8 @@ MainWindow::MainWindow(const AppData& app, ISleepInhibitor& inhibitor, PackageLo
     busyRetry_.setSingleShot(true);
     busyRetry_.setInterval(kBusyRetryMs);
     connect(&busyRetry_, &QTimer::timeout, this, [this] { controller_.ReadVersions(); });
+    accessCheck_.setInterval(kAccessCheckMs);
+    connect(&accessCheck_, &QTimer::timeout, this, [this] { CheckAccess(); });
     BuildWidgets();
 }
 
@@ -195,15 +200,37 @@ int MainWindow::Start(bool askAgreement) {
         ShowMessageBox(nullptr, QMessageBox::Critical, kIdsCannotFindDevice, language_);
         return 3;
     }
+    access_ = std::make_unique<HidAccessWatch>(
+        HidPlatform::Current(), kTalvoVendorId,
+        std::vector<std::uint16_t>{kTalvoNormalProductId, kTalvoUpdateProductId});
+    accessCheck_.start();
     state_ = WindowState::kIdle;
     show();
     cancel_->setFocus();
     return 0;
 }
 
+void MainWindow::CheckAccess() {
+    if (state_ != WindowState::kIdle || controller_.DeviceReady()) {
+        ShowDeviceProblem(QString());
+        return;
+    }
+    const std::vector<std::string> refused = access_->Poll();
+    ShowDeviceProblem(refused.empty()
+                          ? QString()
+                          : Text(kIdsNoAccess, language_) + QStringLiteral("\n(") +
+                                QString::fromStdString(refused.front()) + QStringLiteral(")"));
+}
+
 void MainWindow::ShowDeviceProblem(const QString& text) {
+    if (text == problem_->text() && problem_->isVisible() == !text.isEmpty()) {
+        return;
+    }
     problem_->setText(text);
     problem_->setVisible(!text.isEmpty());
+    // A wrapped label's height depends on its width, which the minimum-size
+    // constraint of a top-level window does not follow: size it again.
+    adjustSize();
 }
 
 // ---- news from the worker threads -----------------------------------------

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include <QPointer>
 #include <QTimer>
@@ -27,6 +28,7 @@
 #include "app/qt/sleep_inhibitor.h"
 #include "device/update_controller.h"
 #include "firmware/firmware_package.h"
+#include "hid/hid_access.h"
 
 class QGroupBox;
 class QLabel;
@@ -66,6 +68,7 @@ class MainWindow final : public QWidget, private IUpdateObserver {
     // The note under the message area on why the device cannot be opened
     // (for example missing permissions); an empty text hides it.
     void ShowDeviceProblem(const QString& text);
+    QLabel* ProblemNote() const { return problem_; }
 
     WindowState State() const { return state_; }
     int MessageId() const { return messageId_; }
@@ -94,6 +97,7 @@ class MainWindow final : public QWidget, private IUpdateObserver {
     void OnConfirmationClosed(bool confirmed);
     void StartUpdate();
     void OnCancel();
+    void CheckAccess();
 
     void OnOpening() override;
     void OnOpened() override;
@@ -116,6 +120,10 @@ class MainWindow final : public QWidget, private IUpdateObserver {
     int messageId_ = 0;
     bool waitCursor_ = false;
     QTimer busyRetry_;
+    // While no device is open: whether a TALVO is there that this user may
+    // not open (then the note says so and names the udev rule).
+    QTimer accessCheck_;
+    std::unique_ptr<HidAccessWatch> access_;
 
     QLabel* heading_ = nullptr;
     std::array<QLabel*, 3> typeLabel_{};

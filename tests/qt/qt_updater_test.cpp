@@ -37,6 +37,9 @@
 #include "app/qt/single_instance.h"
 #include "app/qt/updater_run.h"
 #include "app/version_block.h"
+#include "base/clock.h"
+#include "hid/emulated_bus.h"
+#include "hid/talvo_ids.h"
 #include "resources/resource_ids.h"
 
 namespace talvo::qt {
@@ -214,6 +217,42 @@ TEST(QtUpdater, FailedUpdateShowsTheFailureAndLetsTheWindowClose) {
     Screenshot(rig.window.get(), QStringLiteral("en-failed"));
     rig.window->close();
     EXPECT_EQ(rig.quitCode, 2);
+}
+
+// A bus with no TALVO on it whose platform reports a TALVO node that
+// refuses this user, as hidraw does for a 0600 root node.
+class RefusingPlatform final : public IHidPlatform {
+  public:
+    std::unique_ptr<IHidInterfaceList> ListInterfaces() override { return bus.ListInterfaces(); }
+    std::vector<HidDeniedInterface> DeniedInterfaces(std::uint16_t vendorId) override {
+        return {{"/dev/hidraw7", vendorId, kTalvoNormalProductId}};
+    }
+    EmulatedBus bus;
+};
+
+// Catches a TALVO the user may not open left as "Connect TALVO" with no word
+// of why: the window must say so in the user's language and name the rule.
+TEST(QtUpdater, TalvoTheUserMayNotOpenIsDiagnosedInTheWindow) {
+    ScaledClock clock(kSpeedup);
+    ScopedClock scopedClock(clock);
+    RefusingPlatform platform;
+    ScopedHidPlatform scopedPlatform(platform);
+    AppData app;
+    app.languageIndex = kLanguageJapanese;
+    ReadVersionBlock(app);
+    RecordingInhibitor inhibitor;
+    MainWindow window(app, inhibitor);
+    window.onQuit = [](int) {};
+    ASSERT_EQ(window.Start(false), 0);
+    ASSERT_TRUE(WaitFor([&] { return window.ProblemNote()->isVisible(); }));
+    const QString note = window.ProblemNote()->text();
+    EXPECT_TRUE(note.contains(QStringLiteral("70-talvo.rules")));
+    EXPECT_TRUE(note.contains(QStringLiteral("/dev/hidraw7")));
+    EXPECT_TRUE(note.startsWith(Text(kIdsNoAccess, kLanguageJapanese).left(10)));
+    EXPECT_EQ(window.MessageId(), kIdsConnectDevice);
+    EXPECT_FALSE(window.StartButton()->isEnabled());
+    QCoreApplication::processEvents();  // the window grows to hold the note
+    Screenshot(&window, QStringLiteral("ja-no-access"));
 }
 
 // Catches a confirmation box left open after the device went, from which
