@@ -359,9 +359,16 @@ DeviceSteps DeviceCore::HandleMessage(const LinkInfo& link,
     const bool leaves = std::any_of(before.begin(), before.end(), [](const DeviceStep& s) {
         return s.type == DeviceStep::Type::kLeave;
     });
+    std::uint64_t turnaroundUs = config_.timing.commandProcessingUs;
+    for (const DeviceStep& s : before) {
+        if (s.type == DeviceStep::Type::kWait) {
+            turnaroundUs += std::uint64_t{s.ms} * 1000;
+        }
+    }
     DeviceSteps steps = std::move(before);
     if (!drop && !leaves) {
         steps.push_back(BuildSend(link, answer, asEvent4));
+        steps.back().turnaroundUs = turnaroundUs;
         steps.insert(steps.end(), after.begin(), after.end());
     } else if (!leaves) {
         steps.insert(steps.end(), after.begin(), after.end());

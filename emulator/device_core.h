@@ -43,6 +43,9 @@ struct DeviceTiming {
     std::uint32_t toNormalDelayMs = 1500;     // away while restarting into normal mode
     std::uint32_t fwupRestartDelayMs = 2000;  // away after an updater image was taken
     std::uint32_t writeFwDurationMs = 20;     // one FU_WRITEFW
+    // Every command's own turnaround before its answer can go out (checking
+    // the request, a piece's CRC), in microseconds; FU_WRITEFW adds its write.
+    std::uint32_t commandProcessingUs = 0;
 };
 
 struct DeviceConfig {
@@ -66,9 +69,12 @@ struct DeviceStep {
     Type type = Type::kSend;
     std::vector<std::vector<std::uint8_t>> reports;  // kSend: whole input reports, ID byte first
     std::string decoded;                             // kSend: the message line for the trace
-    std::uint32_t ms = 0;                            // kWait
-    TalvoMode mode = TalvoMode::kNormal;             // kArrive
-    std::string note;                                // kLeave / kArrive: why
+    // kSend answering a request: the device's processing time, counted from
+    // the request's last report; the answer goes out no earlier.
+    std::uint64_t turnaroundUs = 0;
+    std::uint32_t ms = 0;                 // kWait
+    TalvoMode mode = TalvoMode::kNormal;  // kArrive
+    std::string note;                     // kLeave / kArrive: why
 };
 using DeviceSteps = std::vector<DeviceStep>;
 
