@@ -37,7 +37,8 @@ bool Rig::Connect(const Scenario& scenario) {
 }
 
 Outcome Rig::Run(const Scenario& scenario, const FirmwarePackage& package,
-                 const std::function<void(EmulatedTalvo&, CUpdateSession&)>& beforeStart) {
+                 const std::function<void(EmulatedTalvo&, CUpdateSession&)>& beforeStart,
+                 std::uint32_t limitMs) {
     Outcome outcome;
     if (!Connect(scenario)) {
         return outcome;
@@ -60,7 +61,7 @@ Outcome Rig::Run(const Scenario& scenario, const FirmwarePackage& package,
     }
     // Longer than the longest run the updater can make against these faults.
     outcome.ended =
-        s.PumpUntil([&] { return s.GetState() == CUpdateSession::State::kEnded; }, 3000000);
+        s.PumpUntil([&] { return s.GetState() == CUpdateSession::State::kEnded; }, limitMs);
     // Anything still queued behind the end message (nothing should follow it).
     while (s.Pump(0)) {
     }
