@@ -10,10 +10,14 @@
 //    the closing one.
 //
 //   talvo_fault_sweep [--package=shipped|small] [--sample=N] [--point=P --kind=K [--trace]]
+//   talvo_fault_sweep --package=small --soak=N [--seed=S]   # N soak runs from seed S
+//   talvo_fault_sweep --package=small --seed=S              # one soak run again
 //
 // --sample=N runs N (point, kind) pairs spread evenly over the whole list
 // (the fast sample in the test command); --point/--kind replays one run.
 // It prints the points by kind, the runs, each failure and the time.
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -91,10 +95,12 @@ bool EndsWithClosing(const EmulatedTalvo& talvo) {
 bool g_printTrace = false;  // --trace: the device's wire trace of each faulted run
 
 std::vector<std::string> RunOnce(const FirmwarePackage& package, const PointFault& fault,
-                                 const std::string& at, std::vector<FaultPoint>* points) {
+                                 const std::string& at, std::vector<FaultPoint>* points,
+                                 const Scenario& scenario = Named("current"),
+                                 bool mustFire = true) {
     Rig rig(kSweepSpeedup);
     const Outcome o = rig.Run(
-        Named("current"), package,
+        scenario, package,
         [&](EmulatedTalvo& t, CUpdateSession& s) {
             // Counting starts once the versions are read: then only the
             // update talks to the device.
@@ -137,7 +143,7 @@ std::vector<std::string> RunOnce(const FirmwarePackage& package, const PointFaul
         broken.push_back("the device stayed, but its last command \"" +
                          (names.empty() ? "" : names.back()) + "\" is not the closing one");
     }
-    if (fault.point >= 0 && !rig.talvo->Core().PointFaultFired()) {
+    if (mustFire && fault.point >= 0 && !rig.talvo->Core().PointFaultFired()) {
         broken.push_back("the fault never fired (the run differs from the recording)");
     }
     if (points != nullptr) {
@@ -155,11 +161,90 @@ std::vector<std::string> RunOnce(const FirmwarePackage& package, const PointFaul
     return broken;
 }
 
+// The soak: updates with a seeded random fault and seeded timing jitter
+// (pacing, processing and restart times), each seed its own run.
+struct SoakRun {
+    Scenario scenario;
+    PointFault fault;
+};
+
+SoakRun SoakCase(std::uint32_t seed, int pointCount) {
+    std::uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+    const auto next = [&](std::uint32_t below) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<std::uint32_t>((state >> 33) % below);
+    };
+    SoakRun run{Named("current"), PointFault{}};
+    DeviceTiming& timing = run.scenario.device.timing;
+    timing.leaveDelayMs = 20 + next(200);
+    timing.toUpdateDelayMs = 300 + next(3000);
+    timing.toNormalDelayMs = 300 + next(3000);
+    timing.writeFwDurationMs = next(200);
+    timing.commandProcessingUs = next(3000);
+    const UsbPacing pacings[] = {UsbPacing::kNone, UsbPacing::kFullSpeed, UsbPacing::kHighSpeed};
+    run.scenario.inputPacing = pacings[next(3)];
+    run.scenario.outputPacing = pacings[next(3)];
+    if (next(8) != 0) {  // one run in eight has no fault
+        run.fault.point = static_cast<int>(next(static_cast<std::uint32_t>(pointCount)));
+        run.fault.kind = kKinds[next(6)];
+        run.fault.comeBackAfterMs = 200 + next(4000);
+        run.fault.delayMs = next(30000);
+        run.fault.status = static_cast<std::uint8_t>(1 + next(0x13));
+    }
+    return run;
+}
+
+long PeakMemoryKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+int Soak(const FirmwarePackage& package, long runs, std::uint32_t firstSeed,
+         const std::vector<FaultPoint>& points) {
+    const int pointCount = static_cast<int>(points.size());
+    const auto start = std::chrono::steady_clock::now();
+    int passed = 0;
+    std::vector<std::uint32_t> failed;
+    for (long i = 0; i < runs; ++i) {
+        const std::uint32_t seed = firstSeed + static_cast<std::uint32_t>(i);
+        const SoakRun run = SoakCase(seed, pointCount);
+        // On stderr: the seed a sanitizer's abort interrupted.
+        std::fprintf(stderr, "seed %u\n", seed);
+        const std::vector<std::string> broken =
+            RunOnce(package, run.fault, run.fault.point >= 0 ? points[run.fault.point].what : "",
+                    nullptr, run.scenario, false);
+        if (broken.empty()) {
+            ++passed;
+            continue;
+        }
+        failed.push_back(seed);
+        std::printf("FAIL --seed=%u (%s at point %d):", seed, PointFaultKindName(run.fault.kind),
+                    run.fault.point);
+        for (const std::string& b : broken) {
+            std::printf(" %s;", b.c_str());
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    std::printf("soak: %d of %ld passed, seeds %u..%u, failing seeds:", passed, runs, firstSeed,
+                firstSeed + static_cast<std::uint32_t>(runs) - 1);
+    for (std::uint32_t seed : failed) {
+        std::printf(" %u", seed);
+    }
+    std::printf("%s; peak memory %ld KiB; %.1f s\n", failed.empty() ? " none" : "", PeakMemoryKiB(),
+                elapsed.count());
+    return failed.empty() ? 0 : 1;
+}
+
 int Main(int argc, char** argv) {
     std::string packageName = "shipped";
     long sample = 0;
     int onePoint = -1;
     std::string oneKind;
+    long soakRuns = 0;
+    long seed = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg.rfind("--package=", 0) == 0) {
@@ -168,6 +253,10 @@ int Main(int argc, char** argv) {
             sample = std::strtol(arg.c_str() + 9, nullptr, 10);
         } else if (arg.rfind("--point=", 0) == 0) {
             onePoint = static_cast<int>(std::strtol(arg.c_str() + 8, nullptr, 10));
+        } else if (arg.rfind("--soak=", 0) == 0) {
+            soakRuns = std::strtol(arg.c_str() + 7, nullptr, 10);
+        } else if (arg.rfind("--seed=", 0) == 0) {
+            seed = std::strtol(arg.c_str() + 7, nullptr, 10);
         } else if (arg == "--trace") {
             g_printTrace = true;
         } else if (arg.rfind("--kind=", 0) == 0) {
@@ -175,7 +264,7 @@ int Main(int argc, char** argv) {
         } else {
             std::fprintf(stderr,
                          "usage: %s [--package=shipped|small] [--sample=N] "
-                         "[--point=P --kind=K [--trace]]\n",
+                         "[--point=P --kind=K [--trace]] [--soak=N] [--seed=S]\n",
                          argv[0]);
             return 2;
         }
@@ -200,6 +289,11 @@ int Main(int argc, char** argv) {
                         i < again.size() ? again[i].what.c_str() : "(end)");
             return 1;
         }
+    }
+    if (soakRuns > 0 || seed >= 0) {
+        // A seed alone replays that one run.
+        return Soak(package, soakRuns > 0 ? soakRuns : 1,
+                    static_cast<std::uint32_t>(seed < 0 ? 1 : seed), points);
     }
     std::map<std::string, int> byKind;
     for (const FaultPoint& p : points) {
