@@ -38,12 +38,8 @@ constexpr PointFaultKind kKinds[] = {
 };
 
 // Faster than the other whole-system runs: the sweep waits out the long
-// limits again and again. Windows cannot sleep below a millisecond.
-#ifdef _WIN32
-constexpr double kSweepSpeedup = kSpeedup;
-#else
+// limits again and again.
 constexpr double kSweepSpeedup = 200.0;
-#endif
 
 // Longer than the longest run the updater can make (mode waits, settling,
 // FU_WRITEFW's limit, the closing restart), in device milliseconds.
