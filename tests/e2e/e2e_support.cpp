@@ -89,6 +89,21 @@ Outcome Rig::Run(const Scenario& scenario, const FirmwarePackage& package,
     return outcome;
 }
 
+bool TakesClosingCommand(const EmulatedTalvo& talvo, std::uint32_t limitMs) {
+    IClock& clock = Clock::Current();
+    const std::uint32_t start = clock.TickCount();
+    for (;;) {
+        const std::vector<std::string> names = talvo.CommandNames();
+        if (!names.empty() && names.back() == kClosing) {
+            return true;
+        }
+        if (clock.TickCount() - start > limitMs) {
+            return false;
+        }
+        clock.Sleep(100);
+    }
+}
+
 namespace {
 
 void Put(FirmwarePackage& package, int slot, const std::uint8_t* bytes, std::uint32_t length,

@@ -67,6 +67,10 @@ class Rig {
     ScopedDiagnosticSink sink_{&Rig::Sink, this};
 };
 
+// Whether the last command the device takes, within `limitMs` of device
+// time, is the closing one.
+bool TakesClosingCommand(const EmulatedTalvo& talvo, std::uint32_t limitMs);
+
 // The shipped package (Normal and DspMain).
 const FirmwarePackage& ShippedPackage();
 // A package with an updater image in front of the shipped Normal image.

@@ -38,23 +38,6 @@ void CheckInvariants(const Outcome& o) {
     }
 }
 
-// Whether the last command the device takes (within a generous stretch of
-// device time) is the closing one.
-bool TakesClosingCommand(const EmulatedTalvo& talvo) {
-    IClock& clock = Clock::Current();
-    const std::uint32_t start = clock.TickCount();
-    for (;;) {
-        const std::vector<std::string> names = talvo.CommandNames();
-        if (!names.empty() && names.back() == kClosing) {
-            return true;
-        }
-        if (clock.TickCount() - start > 600000) {
-            return false;
-        }
-        clock.Sleep(200);
-    }
-}
-
 std::string Hex(std::uint8_t status) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", status);
@@ -354,7 +337,7 @@ TEST(FaultMatrix, LateResponsesNeverMakeAFalseSuccess) {
         // The closing command goes out, but a device still busy with a late
         // answer may take it only after the host stopped waiting for it (and
         // after the end message): look at the device's log until it has.
-        EXPECT_TRUE(TakesClosingCommand(*rig.talvo)) << rig.talvo->CommandNames().back();
+        EXPECT_TRUE(TakesClosingCommand(*rig.talvo, 600000)) << rig.talvo->CommandNames().back();
     }
 }
 

@@ -73,24 +73,6 @@ struct Run {
     PointFaultKind kind = PointFaultKind::kUnplug;
 };
 
-// Whether the last command the device takes, within a while, is the
-// closing one.
-bool EndsWithClosing(const EmulatedTalvo& talvo) {
-    IClock& clock = Clock::Current();
-    const std::uint32_t start = clock.TickCount();
-    for (;;) {
-        const std::vector<std::string> names = talvo.CommandNames();
-        if (!names.empty() && names.back() == kClosing) {
-            return true;
-        }
-        if (clock.TickCount() - start > 30000) {
-            return false;
-        }
-        clock.Sleep(100);
-    }
-}
-
-// One update with `fault` armed; the broken rules, empty when it held them.
 bool g_printTrace = false;  // --trace: the device's wire trace of each faulted run
 
 std::vector<std::string> RunOnce(const FirmwarePackage& package, const PointFault& fault,
@@ -137,7 +119,7 @@ std::vector<std::string> RunOnce(const FirmwarePackage& package, const PointFaul
     if (!o.threadsGone) {
         broken.push_back("a thread was left");
     }
-    if (o.ended && (stayed || fault.point < 0) && !EndsWithClosing(*rig.talvo)) {
+    if (o.ended && (stayed || fault.point < 0) && !TakesClosingCommand(*rig.talvo, 30000)) {
         const std::vector<std::string> names = rig.talvo->CommandNames();
         broken.push_back("the device stayed, but its last command \"" +
                          (names.empty() ? "" : names.back()) + "\" is not the closing one");

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator/wire_trace.h"
 #include "protocol/framing.h"
 #include "tests/e2e/e2e_support.h"
 
@@ -97,16 +98,6 @@ std::vector<std::string> RunSession(const Session& session) {
     return Kept(rig.talvo->Trace().Lines());
 }
 
-std::string Hex(const std::uint8_t* bytes, std::size_t count) {
-    std::string text;
-    char two[4];
-    for (std::size_t i = 0; i < count; ++i) {
-        std::snprintf(two, sizeof two, "%02X", bytes[i]);
-        text += two;
-    }
-    return text;
-}
-
 const char* ResponseKindName(std::uint8_t kind) {
     switch (kind) {
         case 1:
@@ -169,7 +160,7 @@ std::vector<std::string> Replay(const std::vector<std::string>& kept) {
             EXPECT_EQ(announced.front(), header);
             announced.erase(announced.begin());
         }
-        host.push_back(who + " " + Hex(m, 8) + " " + Hex(m + 8, length));
+        host.push_back(who + " " + HexBytes(m, 8) + " | " + HexBytes(m + 8, length));
     }
     EXPECT_TRUE(announced.empty())
         << announced.size()
