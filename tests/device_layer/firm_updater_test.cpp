@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -266,6 +267,28 @@ TEST_F(BareUpdaterTest, NoImagesSucceedsAfterSettlingAndStillCloses) {
     EXPECT_EQ(end.wParam, 1u);
     EXPECT_EQ(updater.LastResult(), kResultOk);
     EXPECT_EQ(device.Log(), std::vector<std::string>{"0/1 v=1"});
+}
+
+// Catches a settling cut short: the first job's callback sees 1 to 20, one
+// tick per 500 ms, also when there is no image to install.
+TEST_F(BareUpdaterTest, SettlingTicksOneToTwentyOnTheFirstJob) {
+    device.SetMode(2);
+    CDeviceCommApp connection;
+    ASSERT_TRUE(connection.Open(2));
+    connection.ready.store(1);
+    g_currentDeviceMode.store(kDeviceModeUpdate);
+    CFirmUpdater updater;
+    std::vector<int> ticks;
+    updater.jobs[0].progress = [](int value, void* data) {
+        static_cast<std::vector<int>*>(data)->push_back(value);
+    };
+    updater.jobs[0].userData = &ticks;
+    const std::uint32_t before = clock.TickCount();
+    RunBare(updater, connection);
+    std::vector<int> expected(20);
+    std::iota(expected.begin(), expected.end(), 1);
+    EXPECT_EQ(ticks, expected);
+    EXPECT_GE(clock.TickCount() - before, 10000u);
 }
 
 TEST_F(BareUpdaterTest, ConnectionNotReadyCountsAsNoDevice) {

@@ -320,6 +320,17 @@ TEST(FaultMatrix, ResponsesDroppedEveryTimeFailTheStep) {
               std::vector<std::string>(3, "error : send or receive error. (FU_SETINFO) [-7]\n"));
 }
 
+// Catches a FU_WRITEFW time limit cut below its 180 s: a flash write
+// answered after 170 s is still a success.
+TEST(FaultMatrix, WriteAnsweredInsideItsLongLimitSucceeds) {
+    Scenario scenario = Named("update-mode");
+    scenario.faults.push_back(Fault::Late(9, 3, 170000u, 1));
+    Rig rig(kLongWaitSpeedup);
+    const Outcome o = rig.Run(scenario, P());
+    CheckInvariants(o);
+    EXPECT_TRUE(o.success) << o.result;
+}
+
 TEST(FaultMatrix, LateResponsesNeverMakeAFalseSuccess) {
     // A response that comes after the host gave up on it lands in a later
     // wait. Whatever the run makes of that, success must mean the package
