@@ -34,8 +34,12 @@ std::int64_t EmulatedTalvo::Pacer::Claim(std::int64_t earliest) {
     }
     // The first frame this direction may use: after its own last one, and
     // not before `earliest` (the other side's report has to end first).
-    std::int64_t allowed = std::max(last_ < 0 ? 0 : last_ + stride_, earliest);
-    allowed = (allowed + stride_ - 1) / stride_ * stride_;
+    // Without either (-1), nothing held the report back: it cannot use the
+    // frame under way, only the next one.
+    std::int64_t allowed = std::max(last_ < 0 ? -1 : last_ + stride_, earliest);
+    if (allowed >= 0) {
+        allowed = (allowed + stride_ - 1) / stride_ * stride_;
+    }
     const auto now = std::chrono::steady_clock::now();
     const std::int64_t current = grid_.FrameAt(now) / stride_ * stride_;
     std::int64_t target = allowed;
