@@ -250,17 +250,22 @@ class BareUpdaterTest : public UpdaterTest {
         EXPECT_FALSE(updater.HasThread());
     }
     void TearDown() override { g_currentDeviceMode.store(kDeviceModeNone); }
+    // The device in update mode, open and ready on `connection`.
+    void OpenInUpdateMode(CDeviceCommApp& connection) {
+        device.SetMode(2);
+        ASSERT_TRUE(connection.Open(2));
+        connection.ready.store(1);
+        g_currentDeviceMode.store(kDeviceModeUpdate);
+    }
 
     UiMessageQueue queue;
     ThreadMessage end;
 };
 
 TEST_F(BareUpdaterTest, NoImagesSucceedsAfterSettlingAndStillCloses) {
-    device.SetMode(2);
     CDeviceCommApp connection;
-    ASSERT_TRUE(connection.Open(2));
-    connection.ready.store(1);
-    g_currentDeviceMode.store(kDeviceModeUpdate);
+    OpenInUpdateMode(connection);
+    ASSERT_FALSE(HasFatalFailure());
     CFirmUpdater updater;
     RunBare(updater, connection);
     EXPECT_EQ(end.message, kMsgUpdateEnded);
@@ -272,11 +277,9 @@ TEST_F(BareUpdaterTest, NoImagesSucceedsAfterSettlingAndStillCloses) {
 // Catches a settling cut short: the first job's callback sees 1 to 20, one
 // tick per 500 ms, also when there is no image to install.
 TEST_F(BareUpdaterTest, SettlingTicksOneToTwentyOnTheFirstJob) {
-    device.SetMode(2);
     CDeviceCommApp connection;
-    ASSERT_TRUE(connection.Open(2));
-    connection.ready.store(1);
-    g_currentDeviceMode.store(kDeviceModeUpdate);
+    OpenInUpdateMode(connection);
+    ASSERT_FALSE(HasFatalFailure());
     CFirmUpdater updater;
     std::vector<int> ticks;
     updater.jobs[0].progress = [](int value, void* data) {
@@ -312,11 +315,9 @@ TEST_F(BareUpdaterTest, ConnectionNotReadyCountsAsNoDevice) {
 
 TEST_F(BareUpdaterTest, BadImagesAndBadJobCountsSendNoImageData) {
     device.followRestart.store(false);
-    device.SetMode(2);
     CDeviceCommApp connection;
-    ASSERT_TRUE(connection.Open(2));
-    connection.ready.store(1);
-    g_currentDeviceMode.store(kDeviceModeUpdate);
+    OpenInUpdateMode(connection);
+    ASSERT_FALSE(HasFatalFailure());
 
     std::vector<std::uint8_t> corrupt = normal;
     corrupt[600] ^= 0x01;  // body no longer matches its checksum
