@@ -50,8 +50,11 @@ function(talvo_gtest name)
 endfunction()
 
 # talvo_fuzzer(name SOURCES ... [DEPS ...] [SECONDS n])
-# A libFuzzer target (Clang builds with TALVO_BUILD_FUZZERS only). CTest runs
-# it briefly from an empty corpus as a smoke run labelled 'fuzz'.
+# A libFuzzer target (Clang builds with TALVO_BUILD_FUZZERS only). Its kept
+# corpus is corpus/<name>/ beside the CMakeLists: seed inputs (seed-*) and
+# every input that once crashed it (crash-*, named for the fault). CTest runs
+# every kept input once (<name>_corpus) and fuzzes briefly from them as a
+# smoke run, both labelled 'fuzz'.
 function(talvo_fuzzer name)
   cmake_parse_arguments(ARG "" "SECONDS" "SOURCES;DEPS" ${ARGN})
   if(NOT TALVO_BUILD_FUZZERS OR NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
@@ -66,6 +69,13 @@ function(talvo_fuzzer name)
   target_link_libraries(${name} PRIVATE talvo_options ${ARG_DEPS})
   set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
   file(MAKE_DIRECTORY ${corpus})
-  add_test(NAME ${name} COMMAND ${name} -max_total_time=${ARG_SECONDS} -print_final_stats=1 ${corpus})
+  set(kept ${CMAKE_CURRENT_SOURCE_DIR}/corpus/${name})
+  if(EXISTS ${kept})
+    add_test(NAME ${name}_corpus COMMAND ${name} -runs=0 ${kept})
+    set_tests_properties(${name}_corpus PROPERTIES LABELS fuzz TIMEOUT 120)
+  else()
+    set(kept "")
+  endif()
+  add_test(NAME ${name} COMMAND ${name} -max_total_time=${ARG_SECONDS} -print_final_stats=1 ${corpus} ${kept})
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 300)
 endfunction()

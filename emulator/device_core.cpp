@@ -150,9 +150,113 @@ int DeviceCore::PieceOf(std::uint8_t group, std::uint8_t command, const std::uin
     return -1;
 }
 
+void DeviceCore::CountFaultPoints(const PointFault& fault) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    countingPoints_ = true;
+    points_.clear();
+    pointFault_ = fault;
+    pointFaultFired_ = false;
+}
+
+std::vector<FaultPoint> DeviceCore::FaultPoints() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return points_;
+}
+
+bool DeviceCore::PointFaultFired() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pointFaultFired_;
+}
+
+bool DeviceCore::AtPoint(const LinkInfo& link, FaultPointKind kind, const std::string& what) {
+    if (!countingPoints_) {
+        return false;
+    }
+    const int number = static_cast<int>(points_.size());
+    points_.push_back(FaultPoint{kind, what});
+    if (number != pointFault_.point || !PointFaultApplies(pointFault_.kind, kind)) {
+        return false;
+    }
+    pointFaultFired_ = true;
+    char text[64];
+    std::snprintf(text, sizeof text, "fault at point %d (%s): ", number, FaultPointKindName(kind));
+    Note(link, text + std::string(PointFaultKindName(pointFault_.kind)) + " at " + what);
+    return true;
+}
+
+DeviceSteps DeviceCore::PointFaultTail() const {
+    DeviceSteps steps(1);
+    steps[0].type = DeviceStep::Type::kLeave;
+    if (pointFault_.kind == PointFaultKind::kNeverComesBack) {
+        steps[0].note = "gone for good";
+        return steps;
+    }
+    steps[0].note = "unplugged";
+    steps.resize(3);
+    steps[1].type = DeviceStep::Type::kWait;
+    steps[1].ms = pointFault_.comeBackAfterMs;
+    steps[2].type = DeviceStep::Type::kArrive;
+    steps[2].mode = TalvoMode::kNormal;
+    steps[2].note = "plugged in again";
+    return steps;
+}
+
+void DeviceCore::StepPoints(const LinkInfo& link, DeviceSteps& steps) {
+    if (!countingPoints_) {
+        return;
+    }
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        DeviceStep& step = steps[i];
+        std::size_t cut = 0;
+        bool hit = false;
+        switch (step.type) {
+            case DeviceStep::Type::kSend:
+                for (std::size_t r = 0; r < step.reports.size() && !hit; ++r) {
+                    char what[32];
+                    std::snprintf(what, sizeof what, "input report %02X", step.reports[r][1]);
+                    if (AtPoint(link, FaultPointKind::kReportIn, what)) {
+                        step.reports.resize(r);  // these went out; then it leaves
+                        hit = true;
+                        cut = i + 1;
+                    }
+                }
+                break;
+            case DeviceStep::Type::kWait:
+                if (AtPoint(link, FaultPointKind::kWait,
+                            "wait " + std::to_string(step.ms) + " ms")) {
+                    step.ms /= 2;
+                    hit = true;
+                    cut = i + 1;
+                }
+                break;
+            case DeviceStep::Type::kLeave:
+                if (AtPoint(link, FaultPointKind::kModeChange, "leave")) {
+                    hit = true;
+                    cut = i;
+                }
+                break;
+            case DeviceStep::Type::kArrive:
+                break;  // its point is the arrival itself (OnArrived)
+        }
+        if (hit) {
+            steps.resize(cut);
+            const DeviceSteps tail = PointFaultTail();
+            steps.insert(steps.end(), tail.begin(), tail.end());
+            return;
+        }
+    }
+}
+
 DeviceSteps DeviceCore::OnOutputReport(const LinkInfo& link, const std::uint8_t* report,
                                        std::size_t length) {
     std::lock_guard<std::mutex> lock(mutex_);
+    DeviceSteps steps = TakeReport(link, report, length);
+    StepPoints(link, steps);
+    return steps;
+}
+
+DeviceSteps DeviceCore::TakeReport(const LinkInfo& link, const std::uint8_t* report,
+                                   std::size_t length) {
     const std::size_t reportLength = static_cast<std::size_t>(link.reportLength);
     if (reportLength < 2 || length != reportLength + 1 || report[0] != link.outputReportId) {
         char text[96];
@@ -165,6 +269,14 @@ DeviceSteps DeviceCore::OnOutputReport(const LinkInfo& link, const std::uint8_t*
     const std::uint8_t* data = report + 2;
     const std::size_t p = reportLength - 1;
     Assembly& a = assemblies_[link.mode];
+    if (countingPoints_) {
+        char what[32];
+        std::snprintf(what, sizeof what, "output report %02X", marker);
+        if (AtPoint(link, FaultPointKind::kReportOut, what)) {
+            a = Assembly{};
+            return PointFaultTail();
+        }
+    }
 
     if (marker == kMarkerFirst) {
         if (a.active) {
@@ -304,6 +416,26 @@ DeviceSteps DeviceCore::HandleMessage(const LinkInfo& link,
                   step.empty() ? "" : " ", step.c_str());
     trace_.Line(WireTrace::Direction::kOut, link.identity, text);
 
+    if (countingPoints_ && AtPoint(link, FaultPointKind::kCommand, record.Describe())) {
+        Fault f;
+        switch (pointFault_.kind) {
+            case PointFaultKind::kErrorStatus:
+                f = Fault::Status(group, command, pointFault_.status);
+                break;
+            case PointFaultKind::kHeaderMismatch:
+                f = Fault::Shape(FaultKind::kWrongCommand, group, command);
+                break;
+            case PointFaultKind::kDropResponse:
+                f = Fault::Drop(group, command);
+                break;
+            default:
+                f = Fault::Late(group, command, pointFault_.delayMs);
+                break;
+        }
+        f.value = value;
+        faults_.insert(faults_.begin(), f);  // fires before any other
+    }
+
     Answer answer;
     answer.kind = static_cast<std::uint8_t>(kind + 1);
     answer.command = command;
@@ -359,9 +491,16 @@ DeviceSteps DeviceCore::HandleMessage(const LinkInfo& link,
     const bool leaves = std::any_of(before.begin(), before.end(), [](const DeviceStep& s) {
         return s.type == DeviceStep::Type::kLeave;
     });
+    std::uint64_t turnaroundUs = config_.timing.commandProcessingUs;
+    for (const DeviceStep& s : before) {
+        if (s.type == DeviceStep::Type::kWait) {
+            turnaroundUs += std::uint64_t{s.ms} * 1000;
+        }
+    }
     DeviceSteps steps = std::move(before);
     if (!drop && !leaves) {
         steps.push_back(BuildSend(link, answer, asEvent4));
+        steps.back().turnaroundUs = turnaroundUs;
         steps.insert(steps.end(), after.begin(), after.end());
     } else if (!leaves) {
         steps.insert(steps.end(), after.begin(), after.end());
@@ -737,6 +876,10 @@ void DeviceCore::Restart(const LinkInfo& link, TalvoMode target, std::uint32_t a
 DeviceSteps DeviceCore::OnArrived(const LinkInfo& link) {
     std::lock_guard<std::mutex> lock(mutex_);
     assemblies_.erase(link.mode);
+    if (AtPoint(link, FaultPointKind::kModeChange,
+                std::string("arrive in ") + TalvoModeName(link.mode) + " mode")) {
+        return PointFaultTail();
+    }
     DeviceSteps steps;
     ModeFaults& mf = config_.modeFaults;
     if (link.mode == TalvoMode::kUpdate && mf.settleUnplugAfterMs >= 0) {
@@ -750,6 +893,7 @@ DeviceSteps DeviceCore::OnArrived(const LinkInfo& link) {
         steps.push_back(leave);
         mf.settleUnplugAfterMs = -1;
     }
+    StepPoints(link, steps);
     return steps;
 }
 

@@ -43,6 +43,9 @@ struct DeviceTiming {
     std::uint32_t toNormalDelayMs = 1500;     // away while restarting into normal mode
     std::uint32_t fwupRestartDelayMs = 2000;  // away after an updater image was taken
     std::uint32_t writeFwDurationMs = 20;     // one FU_WRITEFW
+    // Every command's own turnaround before its answer can go out (checking
+    // the request, a piece's CRC), in microseconds; FU_WRITEFW adds its write.
+    std::uint32_t commandProcessingUs = 0;
 };
 
 struct DeviceConfig {
@@ -66,9 +69,12 @@ struct DeviceStep {
     Type type = Type::kSend;
     std::vector<std::vector<std::uint8_t>> reports;  // kSend: whole input reports, ID byte first
     std::string decoded;                             // kSend: the message line for the trace
-    std::uint32_t ms = 0;                            // kWait
-    TalvoMode mode = TalvoMode::kNormal;             // kArrive
-    std::string note;                                // kLeave / kArrive: why
+    // kSend answering a request: the device's processing time, counted from
+    // the request's last report; the answer goes out no earlier.
+    std::uint64_t turnaroundUs = 0;
+    std::uint32_t ms = 0;                 // kWait
+    TalvoMode mode = TalvoMode::kNormal;  // kArrive
+    std::string note;                     // kLeave / kArrive: why
 };
 using DeviceSteps = std::vector<DeviceStep>;
 
@@ -119,6 +125,12 @@ class DeviceCore {
     ModeFaults GetModeFaults() const;
     void SetModeFaults(const ModeFaults& faults);
 
+    // Fault points (see FaultPoint): counting starts again from 0 and
+    // `fault` is armed at its point (point -1: only counting).
+    void CountFaultPoints(const PointFault& fault = {});
+    std::vector<FaultPoint> FaultPoints() const;  // met since counting started
+    bool PointFaultFired() const;
+
     // Flash content and version text (16 bytes, zero padded) per type code.
     std::vector<std::uint8_t> Flash(int typeCode) const;
     std::string Version(int typeCode) const;
@@ -154,6 +166,14 @@ class DeviceCore {
         bool lastWasCommit = false;
     };
 
+    DeviceSteps TakeReport(const LinkInfo& link, const std::uint8_t* report, std::size_t length);
+    // Numbers a point when counting; true when the armed fault lands there.
+    bool AtPoint(const LinkInfo& link, FaultPointKind kind, const std::string& what);
+    // Leaving the bus at the armed point (and coming back for an unplug).
+    DeviceSteps PointFaultTail() const;
+    // The input reports, waits and departures in `steps` as points; cut at
+    // the armed one.
+    void StepPoints(const LinkInfo& link, DeviceSteps& steps);
     DeviceSteps HandleMessage(const LinkInfo& link, const std::vector<std::uint8_t>& message);
     DeviceSteps Malformed(const LinkInfo& link, const std::vector<std::uint8_t>& header,
                           const char* why);
@@ -192,6 +212,10 @@ class DeviceCore {
     // Kept state of the set/get pairs.
     std::map<std::uint32_t, std::vector<std::uint8_t>> registers_;
     std::map<std::uint64_t, std::uint8_t> memory_;
+    bool countingPoints_ = false;
+    std::vector<FaultPoint> points_;
+    PointFault pointFault_;
+    bool pointFaultFired_ = false;
 };
 
 }  // namespace talvo

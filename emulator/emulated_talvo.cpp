@@ -21,29 +21,41 @@ struct EmulatedTalvo::Plugged {
     LinkInfo link;
     std::shared_ptr<EmulatedEndpoint> endpoint;
     std::thread reader;
-    Pacer outputPacer{UsbPacing::kNone};
+    Pacer outputPacer;
 };
 
-void EmulatedTalvo::Pacer::WaitForSlot() {
-    if (pacing_ == UsbPacing::kNone) {
-        return;
+EmulatedTalvo::Pacer::Pacer(UsbPacing pacing, const FrameGrid& grid) : grid_(grid) {
+    stride_ = pacing == UsbPacing::kFullSpeed ? 8 : pacing == UsbPacing::kHighSpeed ? 1 : 0;
+}
+
+std::int64_t EmulatedTalvo::Pacer::Claim(std::int64_t earliest) {
+    if (stride_ == 0) {
+        return -1;
     }
-    // 1 ms frames or 125 us microframes of the device clock, in real time.
-    const auto frame = Clock::Current().RealDuration(1);
-    const auto period = pacing_ == UsbPacing::kFullSpeed ? frame : frame / 8;
-    // Frames lie on a fixed grid: a sleep that overshoots is made good by
-    // the next few reports going out at once, so a coarse system timer does
-    // not slow the link down; a link that was idle longer has no frames in
-    // hand.
+    // The first frame this direction may use: after its own last one, and
+    // not before `earliest` (the other side's report has to end first).
+    // Without either (-1), nothing held the report back: it cannot use the
+    // frame under way, only the next one.
+    std::int64_t allowed = std::max(last_ < 0 ? -1 : last_ + stride_, earliest);
+    if (allowed >= 0) {
+        allowed = (allowed + stride_ - 1) / stride_ * stride_;
+    }
     const auto now = std::chrono::steady_clock::now();
-    if (next_ + 4 * period < now) {
-        next_ = now;
-    } else if (next_ > now) {
+    const std::int64_t current = grid_.FrameAt(now) / stride_ * stride_;
+    std::int64_t target = allowed;
+    if (current > allowed) {
+        // The frames it was allowed passed unused: they are lost, and the
+        // one under way was not waited for, so it is missed too.
+        target = current + stride_;
+    }
+    const TimePoint start = grid_.StartOf(target);
+    if (start > now) {
         // Not a system sleep alone: one that wakes early would let the
         // report out before its frame.
-        SleepUntil(next_);
+        SleepUntil(start);
     }
-    next_ += period;
+    last_ = target;
+    return target;
 }
 
 EmulatedTalvo::EmulatedTalvo(EmulatedBus& bus, const Scenario& scenario)
@@ -51,7 +63,8 @@ EmulatedTalvo::EmulatedTalvo(EmulatedBus& bus, const Scenario& scenario)
       scenario_(scenario),
       core_(scenario.device, trace_),
       heldExclusively_(scenario.heldExclusively),
-      inputPacer_(scenario.inputPacing) {
+      grid_{std::chrono::steady_clock::now(), Clock::Current().RealDuration(1) / 8},
+      inputPacer_(scenario.inputPacing, grid_) {
     for (const auto& fault : scenario_.faults) {
         core_.AddFault(fault);
     }
@@ -129,7 +142,7 @@ void EmulatedTalvo::Arrive(TalvoMode mode, const std::string& why) {
     for (TalvoMode m : modes) {
         auto p = std::make_shared<Plugged>();
         p->link = TalvoDeviceLink(m, scenario_.reportLength);
-        p->outputPacer = Pacer(scenario_.outputPacing);
+        p->outputPacer = Pacer(scenario_.outputPacing, grid_);
         const EmulatedIdentity identity = TalvoDeviceIdentity(m, scenario_.reportLength);
         p->endpoint = bus_.Plug(identity);
         p->endpoint->SetHeldExclusively(held);
@@ -205,6 +218,20 @@ void EmulatedTalvo::Retire(const std::vector<std::shared_ptr<Plugged>>& leaving,
 void EmulatedTalvo::ReaderLoop(Plugged* plugged) {
     std::vector<std::uint8_t> report;
     while (plugged->endpoint->TakeOutput(report, -1)) {
+        // The report crosses in the next frame of its own after the last
+        // answer's last report: the host cannot send before it has read.
+        Origin origin;
+        const std::int64_t afterAnswer = lastInputFrame_.load();
+        origin.frame = plugged->outputPacer.Claim(
+            afterAnswer < 0 ? -1 : afterAnswer + std::max<std::int64_t>(inputPacer_.Stride(), 1));
+        if (origin.frame >= 0) {
+            // It has crossed once its frame is over.
+            SleepUntil(grid_.StartOf(origin.frame + plugged->outputPacer.Stride()));
+        }
+        origin.time = std::chrono::steady_clock::now();
+        if (origin.frame < 0) {
+            origin.frame = grid_.FrameAt(origin.time);
+        }
         trace_.Report(WireTrace::Direction::kOut, plugged->link.identity, report.data(),
                       report.size());
         std::shared_ptr<Plugged> self;
@@ -218,11 +245,10 @@ void EmulatedTalvo::ReaderLoop(Plugged* plugged) {
         }
         if (self) {
             std::lock_guard<std::mutex> lock(jobsMutex_);
-            jobs_.push_back(Job{self, std::move(report), {}});
+            jobs_.push_back(Job{self, std::move(report), {}, origin});
             jobsChanged_.notify_all();
         }
         report.clear();
-        plugged->outputPacer.WaitForSlot();
     }
 }
 
@@ -250,9 +276,9 @@ void EmulatedTalvo::DeviceLoop() {
         if (!job.report.empty()) {
             const DeviceSteps steps =
                 core_.OnOutputReport(job.source->link, job.report.data(), job.report.size());
-            Execute(job.source, steps);
+            Execute(job.source, steps, job.origin);
         } else {
-            Execute(job.source, job.steps);
+            Execute(job.source, job.steps, Origin{});
         }
     }
 }
@@ -264,7 +290,8 @@ bool EmulatedTalvo::Wait(std::uint32_t ms, std::uint64_t generation) {
     return !stop_ && generation_ == generation;
 }
 
-void EmulatedTalvo::Execute(const std::shared_ptr<Plugged>& source, const DeviceSteps& steps) {
+void EmulatedTalvo::Execute(const std::shared_ptr<Plugged>& source, const DeviceSteps& steps,
+                            const Origin& origin) {
     std::uint64_t generation;
     {
         std::lock_guard<std::mutex> lock(stateMutex_);
@@ -280,7 +307,7 @@ void EmulatedTalvo::Execute(const std::shared_ptr<Plugged>& source, const Device
         }
         switch (step.type) {
             case DeviceStep::Type::kSend:
-                Send(source, step);
+                Send(source, step, origin);
                 sentAny = true;
                 break;
             case DeviceStep::Type::kWait:
@@ -305,13 +332,32 @@ void EmulatedTalvo::Execute(const std::shared_ptr<Plugged>& source, const Device
     }
 }
 
-bool EmulatedTalvo::Send(const std::shared_ptr<Plugged>& source, const DeviceStep& step) {
+bool EmulatedTalvo::Send(const std::shared_ptr<Plugged>& source, const DeviceStep& step,
+                         const Origin& origin) {
+    // An answer leaves no earlier than the frame after the request's last
+    // report, plus the device's processing time.
+    const auto turnaround = grid_.period * 8 * static_cast<std::int64_t>(step.turnaroundUs) / 1000;
+    std::int64_t earliest = -1;
+    if (origin.frame >= 0) {
+        const std::int64_t frameAfter =
+            origin.frame + std::max<std::int64_t>(source->outputPacer.Stride(), 1);
+        earliest =
+            frameAfter + (turnaround + grid_.period - std::chrono::nanoseconds(1)) / grid_.period;
+    }
     std::lock_guard<std::mutex> lock(sendMutex_);
     if (!step.decoded.empty()) {
         trace_.Line(WireTrace::Direction::kIn, source->link.identity, step.decoded);
     }
+    if (!inputPacer_.Paced() && origin.frame >= 0 && step.turnaroundUs > 0) {
+        SleepUntil(origin.time + turnaround);
+    }
     for (const auto& report : step.reports) {
-        inputPacer_.WaitForSlot();
+        const std::int64_t frame = inputPacer_.Claim(earliest);
+        earliest = -1;
+        if (frame >= 0) {
+            lastInputFrame_.store(frame);
+            SleepUntil(grid_.StartOf(frame + inputPacer_.Stride()));  // crossed at its end
+        }
         trace_.Report(WireTrace::Direction::kIn, source->link.identity, report.data(),
                       report.size());
         if (!source->endpoint->PutInput(report.data(), report.size())) {
@@ -325,7 +371,7 @@ bool EmulatedTalvo::Send(const std::shared_ptr<Plugged>& source, const DeviceSte
 
 bool EmulatedTalvo::SendNotification(std::uint8_t event, int value, std::uint8_t marker) {
     const auto p = Primary();
-    return p && Send(p, core_.Notification(p->link, event, value, marker));
+    return p && Send(p, core_.Notification(p->link, event, value, marker), Origin{});
 }
 
 bool EmulatedTalvo::SendEvent4Response(std::uint8_t command, std::uint8_t group, std::uint8_t value,
@@ -333,12 +379,13 @@ bool EmulatedTalvo::SendEvent4Response(std::uint8_t command, std::uint8_t group,
                                        const std::vector<std::uint8_t>& payload) {
     const auto p = Primary();
     return p &&
-           Send(p, core_.Event4Response(p->link, command, group, value, status, detail, payload));
+           Send(p, core_.Event4Response(p->link, command, group, value, status, detail, payload),
+                Origin{});
 }
 
 bool EmulatedTalvo::SendDataStream(std::uint8_t kind, const std::vector<std::uint8_t>& data) {
     const auto p = Primary();
-    return p && Send(p, core_.DataStream(p->link, kind, data));
+    return p && Send(p, core_.DataStream(p->link, kind, data), Origin{});
 }
 
 }  // namespace talvo

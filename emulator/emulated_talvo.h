@@ -10,6 +10,8 @@
 //   EXPECT_EQ(talvo.Flash(1), packageImage);
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -68,25 +70,52 @@ class EmulatedTalvo {
 
   private:
     struct Plugged;
+    using TimePoint = std::chrono::steady_clock::time_point;
+    // The link's time line in 125 us microframes of the device clock, one
+    // grid for both directions; a 1 ms full-speed frame is 8 of them.
+    struct FrameGrid {
+        TimePoint epoch;
+        std::chrono::nanoseconds period;  // one microframe, in real time
+        std::int64_t FrameAt(TimePoint t) const { return (t - epoch) / period; }
+        TimePoint StartOf(std::int64_t frame) const { return epoch + frame * period; }
+    };
+    // One direction of the link: at most one report per frame (its stride
+    // of microframes). A frame that passes unused is lost, never made good
+    // later by two in one frame.
+    class Pacer {
+      public:
+        Pacer() = default;
+        Pacer(UsbPacing pacing, const FrameGrid& grid);
+        bool Paced() const { return stride_ != 0; }
+        std::int64_t Stride() const { return stride_; }
+        // Waits for the first frame of this direction that starts at or after
+        // microframe `earliest` (or is under way, when `earliest` is past)
+        // and that it has not used yet, and takes it: the microframe it
+        // starts at. -1 without pacing.
+        std::int64_t Claim(std::int64_t earliest);
+
+      private:
+        std::int64_t stride_ = 0;  // microframes per frame; 0 = not paced
+        FrameGrid grid_{};
+        std::int64_t last_ = -1;
+    };
+    // When and in which frame the request being answered ended.
+    struct Origin {
+        TimePoint time{};
+        std::int64_t frame = -1;  // -1: not a request (arrival steps, user actions)
+    };
     struct Job {
         std::shared_ptr<Plugged> source;
         std::vector<std::uint8_t> report;  // a report to take in, or
         DeviceSteps steps;                 // steps to carry out
-    };
-    class Pacer {
-      public:
-        explicit Pacer(UsbPacing pacing) : pacing_(pacing) {}
-        void WaitForSlot();
-
-      private:
-        UsbPacing pacing_;
-        std::chrono::steady_clock::time_point next_{};
+        Origin origin;                     // of the report
     };
 
     void DeviceLoop();
     void ReaderLoop(Plugged* plugged);
-    void Execute(const std::shared_ptr<Plugged>& source, const DeviceSteps& steps);
-    bool Send(const std::shared_ptr<Plugged>& source, const DeviceStep& step);
+    void Execute(const std::shared_ptr<Plugged>& source, const DeviceSteps& steps,
+                 const Origin& origin);
+    bool Send(const std::shared_ptr<Plugged>& source, const DeviceStep& step, const Origin& origin);
     // Waits `ms` of the device clock; false when cut short (stop, or the
     // device was unplugged meanwhile).
     bool Wait(std::uint32_t ms, std::uint64_t generation);
@@ -113,8 +142,10 @@ class EmulatedTalvo {
     std::condition_variable jobsChanged_;
     std::deque<Job> jobs_;
 
+    const FrameGrid grid_;
     std::mutex sendMutex_;
     Pacer inputPacer_;
+    std::atomic<std::int64_t> lastInputFrame_{-1};
 
     std::thread deviceThread_;
 };

@@ -89,4 +89,44 @@ Fault Fault::UnplugInWrite(int piece) {
     return f;
 }
 
+const char* FaultPointKindName(FaultPointKind kind) {
+    switch (kind) {
+        case FaultPointKind::kReportOut:
+            return "report-out";
+        case FaultPointKind::kCommand:
+            return "command";
+        case FaultPointKind::kReportIn:
+            return "report-in";
+        case FaultPointKind::kWait:
+            return "wait";
+        case FaultPointKind::kModeChange:
+            return "mode-change";
+    }
+    return "?";
+}
+
+const char* PointFaultKindName(PointFaultKind kind) {
+    switch (kind) {
+        case PointFaultKind::kUnplug:
+            return "unplug";
+        case PointFaultKind::kErrorStatus:
+            return "error-status";
+        case PointFaultKind::kHeaderMismatch:
+            return "header-mismatch";
+        case PointFaultKind::kDropResponse:
+            return "dropped-response";
+        case PointFaultKind::kLateResponse:
+            return "late-response";
+        case PointFaultKind::kNeverComesBack:
+            return "never-comes-back";
+    }
+    return "?";
+}
+
+bool PointFaultApplies(PointFaultKind fault, FaultPointKind point) {
+    const bool answerFault =
+        fault != PointFaultKind::kUnplug && fault != PointFaultKind::kNeverComesBack;
+    return answerFault == (point == FaultPointKind::kCommand);
+}
+
 }  // namespace talvo

@@ -68,4 +68,37 @@ struct ModeFaults {
     bool flashDoesNotTake = false;  // images pass every check but flash and versions stay
 };
 
+// Every place in a run where a fault can land, numbered in the order the
+// device meets them: each output report it takes, each request it carries
+// out, each input report it sends, each wait, each time it leaves or
+// arrives.
+enum class FaultPointKind { kReportOut, kCommand, kReportIn, kWait, kModeChange };
+const char* FaultPointKindName(FaultPointKind kind);
+
+struct FaultPoint {
+    FaultPointKind kind = FaultPointKind::kReportOut;
+    std::string what;  // "FU_FWLOAD report 3", "get 0/6 value=1", "leave", ...
+};
+
+// What a fault at one numbered point does.
+enum class PointFaultKind {
+    kUnplug,          // any point: leaves the bus there, plugged in again (normal mode) later
+    kErrorStatus,     // a request: answered with a status other than 0
+    kHeaderMismatch,  // a request: the answer names another command
+    kDropResponse,    // a request: carried out, not answered
+    kLateResponse,    // a request: answered late
+    kNeverComesBack,  // any point: leaves the bus there for good
+};
+const char* PointFaultKindName(PointFaultKind kind);
+// Whether the fault applies at that kind of point.
+bool PointFaultApplies(PointFaultKind fault, FaultPointKind point);
+
+struct PointFault {
+    int point = -1;  // -1: none armed
+    PointFaultKind kind = PointFaultKind::kUnplug;
+    std::uint8_t status = 0x13;
+    std::uint32_t delayMs = 3000;          // kLateResponse
+    std::uint32_t comeBackAfterMs = 2000;  // kUnplug
+};
+
 }  // namespace talvo

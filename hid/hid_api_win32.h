@@ -44,6 +44,10 @@ struct Win32HidApi {
 // The real calls (hid.dll, setupapi.dll, kernel32.dll).
 const Win32HidApi& SystemWin32HidApi();
 
+// Transfers whose cancellation the driver never completed: their blocks and
+// buffers were left to it (a deliberate leak) and their handles made unusable.
+std::size_t Win32AbandonedTransfers();
+
 // HID interfaces through SetupDi enumeration of the HID class and
 // overlapped reads and writes on shared handles.
 class Win32HidPlatform final : public IHidPlatform {

@@ -42,6 +42,19 @@ const Win32HidApi& SystemWin32HidApi() {
 
 namespace {
 
+// How long a cancelled transfer is given to complete before the driver is
+// left holding it (clock milliseconds).
+constexpr std::int32_t kCancelBoundMs = 1000;
+
+std::atomic<std::size_t> g_abandonedTransfers{0};
+
+// The block and buffer of one direction's transfers. They live apart from
+// the handle so that a transfer the driver never gives back can keep them.
+struct Transfer {
+    OVERLAPPED block{};
+    std::vector<std::uint8_t> buffer;
+};
+
 // One entry of the per-kind tables built from the capabilities.
 struct HidDataItem {
     std::uint8_t isButtonData = 0;
@@ -149,8 +162,8 @@ class Win32HidHandle final : public IHidInterfaceHandle {
         // it must be finished before its block and buffer are freed.
         if (readPending_) {
             api_.ResetEvent(readEvent_);
-            api_.CancelIoEx(file_, &readBlock_);
-            AwaitCompletion(readBlock_);
+            api_.CancelIoEx(file_, &read_->block);
+            AwaitCompletion(read_);
         }
         if (file_ != INVALID_HANDLE_VALUE) {
             api_.CloseHandle(file_);
@@ -196,8 +209,8 @@ class Win32HidHandle final : public IHidInterfaceHandle {
         info_.outputReportId =
             outputs.empty() ? 0 : static_cast<std::uint8_t>(outputs.front().reportId & 0xFF);
         try {
-            readBuffer_.assign(info_.inputReportByteLength, 0);
-            writeBuffer_.assign(info_.outputReportByteLength, 0);
+            read_->buffer.assign(info_.inputReportByteLength, 0);
+            write_->buffer.assign(info_.outputReportByteLength, 0);
         } catch (const std::bad_alloc&) {
             return false;
         }
@@ -208,8 +221,8 @@ class Win32HidHandle final : public IHidInterfaceHandle {
         if (readEvent_ == nullptr || writeEvent_ == nullptr) {
             return false;
         }
-        readBlock_.hEvent = readEvent_;
-        writeBlock_.hEvent = writeEvent_;
+        read_->block.hEvent = readEvent_;
+        write_->block.hEvent = writeEvent_;
         return true;
     }
 
@@ -228,18 +241,20 @@ class Win32HidHandle final : public IHidInterfaceHandle {
 
     bool Read(std::uint8_t* report, int timeoutMs) override {
         const DWORD length = info_.inputReportByteLength;
-        if (length == 0 || aborted_.load()) {
+        if (length == 0 || aborted_.load() || unusable_.load()) {
             return false;
         }
+        OVERLAPPED& block = read_->block;
+        std::vector<std::uint8_t>& buffer = read_->buffer;
         if (!readPending_) {
             // A read that timed out earlier is carried on instead of
             // starting a second one on the same block.
-            std::memset(readBuffer_.data(), 0, length);
-            readBlock_.Offset = 0;
-            readBlock_.OffsetHigh = 0;
+            std::memset(buffer.data(), 0, length);
+            block.Offset = 0;
+            block.OffsetHigh = 0;
             DWORD transferred = 0;
-            if (api_.ReadFile(file_, readBuffer_.data(), length, &transferred, &readBlock_)) {
-                std::memcpy(report, readBuffer_.data(), length);
+            if (api_.ReadFile(file_, buffer.data(), length, &transferred, &block)) {
+                std::memcpy(report, buffer.data(), length);
                 return true;
             }
             if (api_.GetLastError() != ERROR_IO_PENDING) {
@@ -254,26 +269,26 @@ class Win32HidHandle final : public IHidInterfaceHandle {
         }
         DWORD transferred = 0;
         if (timeoutMs == -1) {
-            BOOL done = api_.GetOverlappedResult(file_, &readBlock_, &transferred, TRUE);
-            if (!HasOverlappedIoCompleted(&readBlock_)) {
+            BOOL done = api_.GetOverlappedResult(file_, &block, &transferred, TRUE);
+            if (!HasOverlappedIoCompleted(&block)) {
                 return false;  // woken by AbortRead: the read stays pending
             }
             readPending_ = false;
             if (!done) {
                 return false;
             }
-            std::memcpy(report, readBuffer_.data(), length);
+            std::memcpy(report, buffer.data(), length);
             return true;
         }
         const std::uint32_t start = hid_time::TickCount();
         std::int32_t elapsed = 0;
         while (elapsed < timeoutMs) {
-            BOOL done = api_.GetOverlappedResult(file_, &readBlock_, &transferred, FALSE);
+            BOOL done = api_.GetOverlappedResult(file_, &block, &transferred, FALSE);
             const DWORD error = done ? ERROR_SUCCESS : api_.GetLastError();
             api_.Sleep(0);
             if (done) {
                 readPending_ = false;
-                std::memcpy(report, readBuffer_.data(), length);
+                std::memcpy(report, buffer.data(), length);
                 return true;
             }
             if (error != ERROR_IO_INCOMPLETE) {
@@ -291,14 +306,15 @@ class Win32HidHandle final : public IHidInterfaceHandle {
 
     bool Write(const std::uint8_t* report, int timeoutMs) override {
         const DWORD length = info_.outputReportByteLength;
-        if (length == 0) {
+        if (length == 0 || unusable_.load()) {
             return false;
         }
-        std::memcpy(writeBuffer_.data(), report, length);
-        writeBlock_.Offset = 0;
-        writeBlock_.OffsetHigh = 0;
+        OVERLAPPED& block = write_->block;
+        std::memcpy(write_->buffer.data(), report, length);
+        block.Offset = 0;
+        block.OffsetHigh = 0;
         DWORD transferred = 0;
-        if (api_.WriteFile(file_, writeBuffer_.data(), length, &transferred, &writeBlock_)) {
+        if (api_.WriteFile(file_, write_->buffer.data(), length, &transferred, &block)) {
             return true;
         }
         if (api_.GetLastError() != ERROR_IO_PENDING) {
@@ -306,7 +322,7 @@ class Win32HidHandle final : public IHidInterfaceHandle {
             return false;
         }
         if (timeoutMs == -1) {
-            return api_.GetOverlappedResult(file_, &writeBlock_, &transferred, TRUE) != FALSE;
+            return api_.GetOverlappedResult(file_, &block, &transferred, TRUE) != FALSE;
         }
         const std::uint32_t start = hid_time::TickCount();
         std::int32_t elapsed = 0;
@@ -317,11 +333,11 @@ class Win32HidHandle final : public IHidInterfaceHandle {
                 // still owns it. A write that completed in the meantime
                 // did reach the device and counts as done.
                 api_.CancelIo(file_);
-                const bool done = AwaitCompletion(writeBlock_);
+                const bool done = AwaitCompletion(write_);
                 api_.ResetEvent(writeEvent_);
                 return done;
             }
-            BOOL done = api_.GetOverlappedResult(file_, &writeBlock_, &transferred, FALSE);
+            BOOL done = api_.GetOverlappedResult(file_, &block, &transferred, FALSE);
             if (done) {
                 return true;
             }
@@ -341,20 +357,31 @@ class Win32HidHandle final : public IHidInterfaceHandle {
     }
 
   private:
-    // Waits until the transfer on `block` is no longer pending; true when
-    // it completed successfully.
-    bool AwaitCompletion(OVERLAPPED& block) {
+    // Waits, after a cancel, until the transfer is no longer pending; true
+    // when it completed successfully. A driver that does not give it back
+    // within kCancelBoundMs keeps the block and buffer for good (counted in
+    // Win32AbandonedTransfers): the call fails and the handle is unusable,
+    // so neither is ever touched or freed while the driver may still write.
+    bool AwaitCompletion(std::unique_ptr<Transfer>& transfer) {
+        OVERLAPPED& block = transfer->block;
         DWORD transferred = 0;
-        BOOL done = FALSE;
-        // The event may be signalled while the transfer is still pending
-        // (AbortRead): wait again until the platform has let go of it.
-        do {
-            done = api_.GetOverlappedResult(file_, &block, &transferred, TRUE);
-            if (!HasOverlappedIoCompleted(&block)) {
-                api_.Sleep(1);
+        const std::uint32_t start = hid_time::TickCount();
+        for (;;) {
+            // The event may be signalled while the transfer is still pending
+            // (AbortRead), so completion is judged by the block alone.
+            const BOOL done = api_.GetOverlappedResult(file_, &block, &transferred, FALSE);
+            if (HasOverlappedIoCompleted(&block)) {
+                return done != FALSE;
             }
-        } while (!HasOverlappedIoCompleted(&block));
-        return done != FALSE;
+            if (static_cast<std::int32_t>(hid_time::TickCount() - start) >= kCancelBoundMs) {
+                break;
+            }
+            api_.Sleep(1);
+        }
+        transfer.release();  // deliberately left to the driver
+        g_abandonedTransfers.fetch_add(1);
+        unusable_.store(true);
+        return false;
     }
 
     const Win32HidApi& api_;
@@ -362,14 +389,13 @@ class Win32HidHandle final : public IHidInterfaceHandle {
     PHIDP_PREPARSED_DATA preparsed_;
     HidReportTables tables_[3];
     HidInterfaceInfo info_;
-    std::vector<std::uint8_t> readBuffer_;
-    std::vector<std::uint8_t> writeBuffer_;
-    OVERLAPPED readBlock_{};
-    OVERLAPPED writeBlock_{};
+    std::unique_ptr<Transfer> read_ = std::make_unique<Transfer>();
+    std::unique_ptr<Transfer> write_ = std::make_unique<Transfer>();
     HANDLE readEvent_ = nullptr;
     HANDLE writeEvent_ = nullptr;
     bool readPending_ = false;  // touched by the reading thread and Close only
     std::atomic<bool> aborted_{false};
+    std::atomic<bool> unusable_{false};  // a transfer was left to the driver
 };
 
 class Win32List final : public IHidInterfaceList {
@@ -458,6 +484,10 @@ class Win32List final : public IHidInterfaceList {
 };
 
 }  // namespace
+
+std::size_t Win32AbandonedTransfers() {
+    return g_abandonedTransfers.load();
+}
 
 std::unique_ptr<IHidInterfaceList> Win32HidPlatform::ListInterfaces() {
     GUID guid{};

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -249,23 +250,48 @@ class BareUpdaterTest : public UpdaterTest {
         EXPECT_FALSE(updater.HasThread());
     }
     void TearDown() override { g_currentDeviceMode.store(kDeviceModeNone); }
+    // The device in update mode, open and ready on `connection`.
+    void OpenInUpdateMode(CDeviceCommApp& connection) {
+        device.SetMode(2);
+        ASSERT_TRUE(connection.Open(2));
+        connection.ready.store(1);
+        g_currentDeviceMode.store(kDeviceModeUpdate);
+    }
 
     UiMessageQueue queue;
     ThreadMessage end;
 };
 
 TEST_F(BareUpdaterTest, NoImagesSucceedsAfterSettlingAndStillCloses) {
-    device.SetMode(2);
     CDeviceCommApp connection;
-    ASSERT_TRUE(connection.Open(2));
-    connection.ready.store(1);
-    g_currentDeviceMode.store(kDeviceModeUpdate);
+    OpenInUpdateMode(connection);
+    ASSERT_FALSE(HasFatalFailure());
     CFirmUpdater updater;
     RunBare(updater, connection);
     EXPECT_EQ(end.message, kMsgUpdateEnded);
     EXPECT_EQ(end.wParam, 1u);
     EXPECT_EQ(updater.LastResult(), kResultOk);
     EXPECT_EQ(device.Log(), std::vector<std::string>{"0/1 v=1"});
+}
+
+// Catches a settling cut short: the first job's callback sees 1 to 20, one
+// tick per 500 ms, also when there is no image to install.
+TEST_F(BareUpdaterTest, SettlingTicksOneToTwentyOnTheFirstJob) {
+    CDeviceCommApp connection;
+    OpenInUpdateMode(connection);
+    ASSERT_FALSE(HasFatalFailure());
+    CFirmUpdater updater;
+    std::vector<int> ticks;
+    updater.jobs[0].progress = [](int value, void* data) {
+        static_cast<std::vector<int>*>(data)->push_back(value);
+    };
+    updater.jobs[0].userData = &ticks;
+    const std::uint32_t before = clock.TickCount();
+    RunBare(updater, connection);
+    std::vector<int> expected(20);
+    std::iota(expected.begin(), expected.end(), 1);
+    EXPECT_EQ(ticks, expected);
+    EXPECT_GE(clock.TickCount() - before, 10000u);
 }
 
 TEST_F(BareUpdaterTest, ConnectionNotReadyCountsAsNoDevice) {
@@ -289,11 +315,9 @@ TEST_F(BareUpdaterTest, ConnectionNotReadyCountsAsNoDevice) {
 
 TEST_F(BareUpdaterTest, BadImagesAndBadJobCountsSendNoImageData) {
     device.followRestart.store(false);
-    device.SetMode(2);
     CDeviceCommApp connection;
-    ASSERT_TRUE(connection.Open(2));
-    connection.ready.store(1);
-    g_currentDeviceMode.store(kDeviceModeUpdate);
+    OpenInUpdateMode(connection);
+    ASSERT_FALSE(HasFatalFailure());
 
     std::vector<std::uint8_t> corrupt = normal;
     corrupt[600] ^= 0x01;  // body no longer matches its checksum

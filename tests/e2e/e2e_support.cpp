@@ -37,7 +37,8 @@ bool Rig::Connect(const Scenario& scenario) {
 }
 
 Outcome Rig::Run(const Scenario& scenario, const FirmwarePackage& package,
-                 const std::function<void(EmulatedTalvo&, CUpdateSession&)>& beforeStart) {
+                 const std::function<void(EmulatedTalvo&, CUpdateSession&)>& beforeStart,
+                 std::uint32_t limitMs) {
     Outcome outcome;
     if (!Connect(scenario)) {
         return outcome;
@@ -60,7 +61,7 @@ Outcome Rig::Run(const Scenario& scenario, const FirmwarePackage& package,
     }
     // Longer than the longest run the updater can make against these faults.
     outcome.ended =
-        s.PumpUntil([&] { return s.GetState() == CUpdateSession::State::kEnded; }, 3000000);
+        s.PumpUntil([&] { return s.GetState() == CUpdateSession::State::kEnded; }, limitMs);
     // Anything still queued behind the end message (nothing should follow it).
     while (s.Pump(0)) {
     }
@@ -86,6 +87,21 @@ Outcome Rig::Run(const Scenario& scenario, const FirmwarePackage& package,
     outcome.threadsGone =
         updaterGone && !s.watcher.HasThread() && s.watcher.ExitCode() != Thread::kStillActive;
     return outcome;
+}
+
+bool TakesClosingCommand(const EmulatedTalvo& talvo, std::uint32_t limitMs) {
+    IClock& clock = Clock::Current();
+    const std::uint32_t start = clock.TickCount();
+    for (;;) {
+        const std::vector<std::string> names = talvo.CommandNames();
+        if (!names.empty() && names.back() == kClosing) {
+            return true;
+        }
+        if (clock.TickCount() - start > limitMs) {
+            return false;
+        }
+        clock.Sleep(100);
+    }
 }
 
 namespace {

@@ -44,8 +44,10 @@ class Rig {
     // Runs one update of `package` on a device set up by `scenario`.
     // `beforeStart` runs once the device is open and ready (and its version
     // reads were cleared from the log), right before Start.
+    // The run waits up to `limitMs` of device time for the end.
     Outcome Run(const Scenario& scenario, const FirmwarePackage& package,
-                const std::function<void(EmulatedTalvo&, CUpdateSession&)>& beforeStart = {});
+                const std::function<void(EmulatedTalvo&, CUpdateSession&)>& beforeStart = {},
+                std::uint32_t limitMs = 3000000);
     // Puts a device set up by `scenario` on the bus and a new session in
     // front of it; true once the session has it open, ready and read.
     bool Connect(const Scenario& scenario);
@@ -64,6 +66,10 @@ class Rig {
     std::vector<std::string> lines_;
     ScopedDiagnosticSink sink_{&Rig::Sink, this};
 };
+
+// Whether the last command the device takes, within `limitMs` of device
+// time, is the closing one.
+bool TakesClosingCommand(const EmulatedTalvo& talvo, std::uint32_t limitMs);
 
 // The shipped package (Normal and DspMain).
 const FirmwarePackage& ShippedPackage();

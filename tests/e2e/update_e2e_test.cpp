@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "tests/e2e/e2e_support.h"
 
@@ -152,6 +153,19 @@ TEST(UpdateE2E, UpdaterImageIsConfirmedAfterTheDeviceRestarts) {
                                     {kClosing}}));
         EXPECT_TRUE(o.flashIsPackage);
         EXPECT_TRUE(o.lines.empty());
+        // Catches a confirmation that does not give the device its 5 s to
+        // settle after it came back in update mode (device clock).
+        double arrived = -1, confirmed = -1;
+        for (const std::string& line : rig.talvo->Trace().Lines()) {
+            const double at = std::strtod(line.c_str(), nullptr);
+            if (confirmed < 0 && line.find("arrives in update mode") != std::string::npos) {
+                arrived = at;
+            } else if (confirmed < 0 &&
+                       line.find("MSG set-request group=11 cmd=5") != std::string::npos) {
+                confirmed = at;
+            }
+        }
+        EXPECT_GE(confirmed - arrived, 5.0) << arrived << " " << confirmed;
     }
     {
         Rig rig;

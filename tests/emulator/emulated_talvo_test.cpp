@@ -376,6 +376,29 @@ TEST(TalvoPacing, FramesBoundTheReportRate) {
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::microseconds(160 * 125 - 500));
 }
 
+// Catches an optimistic link: an answer riding in its request's frame, the
+// next request in the answer's frame, frames missed and made good later by
+// two in one, or a processing time the pacing ignores. 40 version reads are
+// 1 report out and 2 in each: under the model at least 3 frames per read,
+// plus the processing frames. (A lower bound only: a slow machine passes.)
+TEST(TalvoPacing, EachReportTakesAFrameOfItsOwnAfterTheOtherSidesLast) {
+    for (const std::uint32_t processingUs : {0u, 2000u}) {
+        Scenario scenario = Scenario::Named("full-speed");
+        scenario.device.timing.commandProcessingUs = processingUs;
+        EmulatedBus bus;
+        EmulatedTalvo talvo(bus, scenario);
+        BusHost host(bus);
+        ASSERT_TRUE(host.Open(kTalvoNormalProductId, 16));
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < 40; ++i) {
+            ASSERT_TRUE(host.Exchange(Request(2, 6, 0, 1), 5000));
+        }
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(elapsed, std::chrono::milliseconds(40 * (3 + processingUs / 1000)))
+            << processingUs;
+    }
+}
+
 TEST(TalvoScenarios, EveryNamedScenarioPutsATalvoOnTheBus) {
     const auto names = Scenario::Names();
     EXPECT_GE(names.size(), 20u);

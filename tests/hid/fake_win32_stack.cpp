@@ -169,6 +169,16 @@ struct FakeWin32Stack::Calls {
         std::unique_lock<std::mutex> lock(S().mutex_);
         auto* file = reinterpret_cast<File*>(handle);
         if (S().files_.count(file)) {
+            if (S().devices_[file->device].ignoresCancel) {
+                // Its driver keeps the transfers: they outlive the handle.
+                if (file->readPending) {
+                    S().abandoned_.push_back(file->read);
+                }
+                if (file->writePending) {
+                    S().abandoned_.push_back(file->write);
+                }
+                file->readPending = file->writePending = false;
+            }
             if (file->readPending || file->writePending) {
                 S().Violation("handle closed with a transfer pending");
                 if (file->readPending) {
@@ -412,10 +422,13 @@ struct FakeWin32Stack::Calls {
         // A requested cancellation takes effect only now, as it would some time
         // after CancelIo on a real stack.
         File* file = reinterpret_cast<File*>(handle);
-        if (file->readPending && file->read.block == block && file->read.cancelRequested) {
+        const bool cancels = !S().devices_[file->device].ignoresCancel;
+        if (cancels && file->readPending && file->read.block == block &&
+            file->read.cancelRequested) {
             S().CompleteRead(*file, STATUS_CANCELLED);
         }
-        if (file->writePending && file->write.block == block && file->write.cancelRequested) {
+        if (cancels && file->writePending && file->write.block == block &&
+            file->write.cancelRequested) {
             S().CompleteWrite(*file, STATUS_CANCELLED);
         }
         if (block->Internal == kStatusPending && wait) {
@@ -542,6 +555,27 @@ void FakeWin32Stack::SetOpenFails(int id, bool fails) {
 void FakeWin32Stack::SetOutputCapacity(int id, std::size_t reports) {
     std::lock_guard<std::mutex> lock(mutex_);
     devices_.at(id).capacity = reports;
+}
+
+void FakeWin32Stack::SetIgnoresCancel(int id, bool ignores) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    devices_.at(id).ignoresCancel = ignores;
+}
+
+int FakeWin32Stack::FinishAbandoned() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const PendingIo& io : abandoned_) {
+        // The event handle may be closed by now; the block and buffer must
+        // still belong to the driver.
+        io.block->Internal = static_cast<ULONG_PTR>(STATUS_CANCELLED);
+        io.block->InternalHigh = 0;
+        if (io.readBuffer != nullptr) {
+            std::memset(io.readBuffer, 0xA5, io.length);
+        }
+    }
+    const int count = static_cast<int>(abandoned_.size());
+    abandoned_.clear();
+    return count;
 }
 
 void FakeWin32Stack::Unplug(int id) {

@@ -49,6 +49,12 @@ class FakeWin32Stack {
     // Writes beyond this many untaken reports go pending; 0 = unbounded.
     void SetOutputCapacity(int id, std::size_t reports);
     void Unplug(int id);
+    // The driver of this device never completes a cancelled transfer. A
+    // handle closed over such a transfer leaves it with the stack, which
+    // completes it, writing into its block and buffer, only on
+    // FinishAbandoned() (as a driver that finally lets go would).
+    void SetIgnoresCancel(int id, bool ignores);
+    int FinishAbandoned();  // the number of transfers completed
     // Whole report, ID byte first: completes a pending read or is queued.
     bool SendInput(int id, const std::vector<std::uint8_t>& report);
     bool TakeOutput(int id, std::vector<std::uint8_t>& report, int timeoutMs);
@@ -87,6 +93,7 @@ class FakeWin32Stack {
     struct Device {
         FakeWin32Device spec;
         bool plugged = true;
+        bool ignoresCancel = false;
         std::size_t capacity = 0;
         std::deque<std::vector<std::uint8_t>> outputs;
     };
@@ -108,6 +115,7 @@ class FakeWin32Stack {
     std::map<int, Device> devices_;
     int nextId_ = 0;
     std::set<File*> files_;
+    std::vector<PendingIo> abandoned_;
     std::set<Preparsed*> preparsed_;
     std::set<List*> lists_;
     std::set<HANDLE> events_;

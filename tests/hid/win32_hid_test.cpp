@@ -7,6 +7,7 @@
 #include <future>
 #include <thread>
 
+#include "hid/hid_api_win32.h"
 #include "hid/hid_device.h"
 #include "hid/talvo_ids.h"
 #include "tests/hid/fake_win32_stack.h"
@@ -224,6 +225,42 @@ TEST_F(Win32Hid, AbortReleasesAReadWithAFiniteLimitToo) {
     device.AbortRead();
     ASSERT_EQ(reader.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(reader.get(), 0);
+}
+
+// Catches a hang in the wait after a cancel (the UI thread in Close, the
+// commanding thread in a write) and a use-after-free of the block or buffer
+// the driver still holds: past the bound the call fails, the handle is
+// unusable, and the transfer's memory stays valid for the driver.
+TEST_F(Win32Hid, CancelledTransferThatNeverCompletesIsLeftToTheDriver) {
+    const int id = AddTalvo(16, L"t");
+    stack.SetOutputCapacity(id, 1);
+    stack.SetIgnoresCancel(id, true);
+    const std::size_t leaked = Win32AbandonedTransfers();
+    {
+        CHidDevice device(platform);
+        ASSERT_NE(OpenNormal(device), nullptr);
+        std::uint8_t data[16] = {7}, buffer[16];
+        ASSERT_EQ(device.WriteReport(data, 500), 1);
+        auto writer = std::async(std::launch::async, [&] { return device.WriteReport(data, 20); });
+        ASSERT_EQ(writer.wait_for(20s), std::future_status::ready) << "write hangs after a cancel";
+        EXPECT_EQ(writer.get(), 0);
+        EXPECT_EQ(Win32AbandonedTransfers(), leaked + 1);
+        // Unusable: nothing new is started on the handle (the fake would
+        // report a transfer started on a pending block).
+        EXPECT_EQ(device.WriteReport(data, 500), 0);
+        EXPECT_EQ(device.ReadReport(buffer, 0), 0);
+    }
+    {
+        CHidDevice device(platform);
+        ASSERT_NE(OpenNormal(device), nullptr);
+        std::uint8_t buffer[16];
+        EXPECT_EQ(device.ReadReport(buffer, 20), 0);  // stays pending
+        auto closer = std::async(std::launch::async, [&] { device.Close(); });
+        ASSERT_EQ(closer.wait_for(20s), std::future_status::ready) << "Close hangs after a cancel";
+        EXPECT_EQ(Win32AbandonedTransfers(), leaked + 2);
+    }
+    // The driver finally writes into both transfers' blocks and the read's buffer.
+    EXPECT_EQ(stack.FinishAbandoned(), 2);
 }
 
 // Against the HID stack this Wine presents: its interfaces are enumerated,
