@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "emulator/wire_trace.h"
+#include "hid/hid_trace.h"
 #include "protocol/framing.h"
 #include "tests/e2e/e2e_support.h"
 
@@ -160,7 +161,7 @@ std::vector<std::string> Replay(const std::vector<std::string>& kept) {
             EXPECT_EQ(announced.front(), header);
             announced.erase(announced.begin());
         }
-        host.push_back(who + " " + HexBytes(m, 8) + " | " + HexBytes(m + 8, length));
+        host.push_back(who + " " + HidHexBytes(m, 8) + " | " + HidHexBytes(m + 8, length));
     }
     EXPECT_TRUE(announced.empty())
         << announced.size()
