@@ -23,11 +23,11 @@ function(talvo_test_code_options target)
   target_compile_options(${target} PRIVATE -O1)
 endfunction()
 
-# talvo_gtest(name SOURCES ... [DEPS ...] [LABELS ...] [NO_MAIN] [TIMEOUT s])
+# talvo_gtest(name SOURCES ... [DEPS ...] [LABELS ...] [NO_MAIN] [TIMEOUT s] [SHARDS n])
 # One executable, registered with CTest as one test. Labels select suites:
 # 'unit', 'e2e', 'wine', 'gui'.
 function(talvo_gtest name)
-  cmake_parse_arguments(ARG "NO_MAIN" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "NO_MAIN" "TIMEOUT;SHARDS" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   set(main ${TALVO_GTEST_MAIN})
   if(ARG_NO_MAIN)
@@ -38,7 +38,6 @@ function(talvo_gtest name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
-  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
   set(labels ${ARG_LABELS})
   if(NOT labels)
     set(labels unit)
@@ -46,7 +45,21 @@ function(talvo_gtest name)
   if(CMAKE_CROSSCOMPILING)
     list(APPEND labels wine)
   endif()
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}")
+  if(NOT ARG_SHARDS OR ARG_SHARDS LESS 2)
+    add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}")
+    return()
+  endif()
+  # A long suite runs as SHARDS tests (GoogleTest's own sharding), so that
+  # CTest can run its parts side by side instead of waiting for one process.
+  math(EXPR last "${ARG_SHARDS} - 1")
+  foreach(index RANGE ${last})
+    add_test(NAME ${name}_${index} COMMAND ${name} --gtest_brief=1)
+    set_tests_properties(${name}_${index} PROPERTIES
+      TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}"
+      ENVIRONMENT "GTEST_TOTAL_SHARDS=${ARG_SHARDS};GTEST_SHARD_INDEX=${index}"
+      COST 100)  # long: started first, not left for the end of the run
+  endforeach()
 endfunction()
 
 # talvo_fuzzer(name SOURCES ... [DEPS ...] [SECONDS n])
@@ -77,5 +90,5 @@ function(talvo_fuzzer name)
     set(kept "")
   endif()
   add_test(NAME ${name} COMMAND ${name} -max_total_time=${ARG_SECONDS} -print_final_stats=1 ${corpus} ${kept})
-  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 300)
+  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 300 COST ${ARG_SECONDS})
 endfunction()
