@@ -1,4 +1,4 @@
-#include "app/terminal/terminal_options.h"
+#include "programs/talvo-update/terminal_options.h"
 
 #include <gtest/gtest.h>
 

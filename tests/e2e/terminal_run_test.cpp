@@ -242,7 +242,7 @@ TEST(TerminalRun, ExitCodesInHelpManualAndReadmeAreTheSame) {
         }
     }
     ASSERT_GE(help.size(), 12u);
-    for (const char* readme : {"/README.md", "/app/terminal/README.md"}) {
+    for (const char* readme : {"/README.md", "/programs/talvo-update/README.md"}) {
         std::ifstream in(std::string(TALVO_SOURCE_DIR) + readme);
         ASSERT_TRUE(in) << readme;
         std::map<std::string, std::string> documented;

@@ -26,7 +26,7 @@
 #include "device/update_session.h"
 #include "emulator/emulated_talvo.h"
 #include "emulator/scenario.h"
-#include "emulator/uhid/uhid_mirror.h"
+#include "programs/talvo-emulator/uhid_mirror.h"
 #include "firmware/firmware_package.h"
 #include "hid/emulated_bus.h"
 #include "hid/hid_platform.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "emulator/identities.h"
-#include "emulator/uhid/uhid_mirror.h"
+#include "programs/talvo-emulator/uhid_mirror.h"
 #include "hid/emulated_bus.h"
 #include "hid/talvo_ids.h"
 

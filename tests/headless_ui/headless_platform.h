@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform.h"
+#include "shell/platform.h"
 
 namespace talvo {
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/gui/updater_app.h"
+#include "programs/windows-gui/updater_app.h"
 #include "base/clock.h"
 #include "emulator/emulated_talvo.h"
 #include "emulator/scenario.h"
@@ -23,7 +23,7 @@
 #include "tests/headless_ui/headless_backend.h"
 #include "tests/headless_ui/headless_platform.h"
 #include "tests/headless_ui/headless_user.h"
-#include "ui/main_keep_awake.h"
+#include "programs/windows-gui/main_keep_awake.h"
 
 namespace talvo::testing {
 

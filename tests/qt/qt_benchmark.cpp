@@ -23,9 +23,9 @@
 #include <functional>
 #include <string>
 
-#include "app/qt/dialogs.h"
-#include "app/qt/main_window.h"
-#include "app/version_block.h"
+#include "programs/talvo-updater/dialogs.h"
+#include "programs/talvo-updater/main_window.h"
+#include "shell/version_block.h"
 
 extern char** environ;
 

@@ -31,12 +31,12 @@
 #include <optional>
 #include <thread>
 
-#include "app/qt/dialogs.h"
-#include "app/qt/main_window.h"
-#include "app/qt/qt_text.h"
-#include "app/qt/single_instance.h"
-#include "app/qt/updater_run.h"
-#include "app/version_block.h"
+#include "programs/talvo-updater/dialogs.h"
+#include "programs/talvo-updater/main_window.h"
+#include "programs/talvo-updater/qt_text.h"
+#include "programs/talvo-updater/single_instance.h"
+#include "programs/talvo-updater/updater_run.h"
+#include "shell/version_block.h"
 #include "base/clock.h"
 #include "hid/emulated_bus.h"
 #include "hid/talvo_ids.h"

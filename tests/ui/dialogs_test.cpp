@@ -4,12 +4,12 @@
 
 #include <thread>
 
-#include "app/language.h"
+#include "shell/language.h"
 #include "resources/catalogue.h"
 #include "tests/ui/ui_test_support.h"
-#include "ui/about_dlg.h"
-#include "ui/license_dlg.h"
-#include "ui/progress_dlg.h"
+#include "programs/windows-gui/about_dlg.h"
+#include "programs/windows-gui/license_dlg.h"
+#include "programs/windows-gui/progress_dlg.h"
 
 namespace talvo {
 namespace {

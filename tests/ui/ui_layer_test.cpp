@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "tests/ui/ui_test_support.h"
-#include "app/platform.h"
+#include "shell/platform.h"
 #include "ui/dialog.h"
 
 namespace talvo {

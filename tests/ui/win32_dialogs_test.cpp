@@ -12,14 +12,14 @@
 #include <string>
 #include <thread>
 
-#include "app/platform.h"
-#include "app/strings.h"
-#include "app/version_block.h"
+#include "shell/platform.h"
+#include "shell/strings.h"
+#include "shell/version_block.h"
 #include "resources/catalogue.h"
 #include "resources/resource_ids.h"
-#include "ui/about_dlg.h"
-#include "ui/license_dlg.h"
-#include "ui/progress_dlg.h"
+#include "programs/windows-gui/about_dlg.h"
+#include "programs/windows-gui/license_dlg.h"
+#include "programs/windows-gui/progress_dlg.h"
 
 namespace talvo {
 namespace {

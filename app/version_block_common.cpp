@@ -1,9 +1,0 @@
-#include "app/version_block.h"
-
-namespace talvo {
-
-void ReadVersionBlock() {
-    ReadVersionBlock(g_appData);
-}
-
-}  // namespace talvo

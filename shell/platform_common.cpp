@@ -1,0 +1,53 @@
+// The installed platform and the conveniences over it, on every system.
+#include <atomic>
+
+#include "shell/platform.h"
+
+namespace talvo {
+
+// The platform of the build (platform_win32.cpp / platform_posix.cpp).
+IAppPlatform& BuildAppPlatform();
+
+namespace {
+std::atomic<IAppPlatform*> g_platform{nullptr};
+}  // namespace
+
+namespace AppPlatform {
+
+IAppPlatform& Current() {
+    IAppPlatform* p = g_platform.load(std::memory_order_acquire);
+    return p != nullptr ? *p : BuildAppPlatform();
+}
+
+IAppPlatform* SetCurrent(IAppPlatform* platform) {
+    return g_platform.exchange(platform, std::memory_order_acq_rel);
+}
+
+}  // namespace AppPlatform
+
+std::uint32_t UserDefaultLocale() {
+    return AppPlatform::Current().UserDefaultLocale();
+}
+
+std::vector<std::uint8_t> LoadRawResource(int type, int id) {
+    return AppPlatform::Current().LoadRawResource(type, id);
+}
+
+NamedMutex::Result NamedMutex::Create(const std::u16string& name) {
+    Close();
+    bool existed = false;
+    handle_ = AppPlatform::Current().CreateNamedMutex(name, existed);
+    if (handle_ == 0) {
+        return Result::Failed;
+    }
+    return existed ? Result::AlreadyExists : Result::Created;
+}
+
+void NamedMutex::Close() {
+    if (handle_ != 0) {
+        AppPlatform::Current().CloseNamedMutex(handle_);
+        handle_ = 0;
+    }
+}
+
+}  // namespace talvo
