@@ -74,8 +74,8 @@ IClock& Current() {
     return clock != nullptr ? *clock : SystemClock();
 }
 
-void SetCurrent(IClock* clock) {
-    g_clock.store(clock, std::memory_order_release);
+IClock* SetCurrent(IClock* clock) {
+    return g_clock.exchange(clock, std::memory_order_acq_rel);
 }
 
 }  // namespace Clock

@@ -45,16 +45,21 @@ class ScaledClock : public IClock {
 void SleepUntil(std::chrono::steady_clock::time_point end);
 
 namespace Clock {
-IClock& Current();               // SystemClock() unless replaced
-void SetCurrent(IClock* clock);  // null restores SystemClock()
+IClock& Current();  // SystemClock() unless replaced
+// Installs `clock` (null restores SystemClock()); returns the one it replaced.
+IClock* SetCurrent(IClock* clock);
 }  // namespace Clock
 
+// Installs a clock for its life and puts back the one it replaced.
 class ScopedClock {
   public:
-    explicit ScopedClock(IClock& clock) { Clock::SetCurrent(&clock); }
-    ~ScopedClock() { Clock::SetCurrent(nullptr); }
+    explicit ScopedClock(IClock& clock) : previous_(Clock::SetCurrent(&clock)) {}
+    ~ScopedClock() { Clock::SetCurrent(previous_); }
     ScopedClock(const ScopedClock&) = delete;
     ScopedClock& operator=(const ScopedClock&) = delete;
+
+  private:
+    IClock* previous_;
 };
 
 }  // namespace talvo

@@ -13,8 +13,8 @@ IHidPlatform& Current() {
     return platform != nullptr ? *platform : Native();
 }
 
-void SetCurrent(IHidPlatform* platform) {
-    g_current.store(platform);
+IHidPlatform* SetCurrent(IHidPlatform* platform) {
+    return g_current.exchange(platform);
 }
 
 }  // namespace talvo::HidPlatform

@@ -1,7 +1,9 @@
 // The platform interface under CHidDevice, and the process's choice of it.
 //
 // CONTRACT NOTE: the HID subsystem owns the methods of IHidPlatform; users
-// outside hid/ only use HidPlatform::Current/SetCurrent/ScopedHidPlatform.
+// outside hid/ hand a platform to what opens devices (CHidDevice, and above
+// it the watcher and the connection), or, in tests, replace the process's
+// default for a scope with ScopedHidPlatform.
 //
 // A platform lists the present HID interfaces in its enumeration order and
 // opens one of them for shared reading and writing, answering its identity
@@ -98,18 +100,24 @@ struct HidDeviceRecord {
 namespace HidPlatform {
 // The native platform of this build (Win32 HID stack or hidraw).
 IHidPlatform& Native();
-// The platform that CHidDevice() uses; Native() unless replaced.
+// The platform that a CHidDevice given none uses; Native() unless replaced.
 IHidPlatform& Current();
-void SetCurrent(IHidPlatform* platform);  // null restores Native()
+// Installs `platform` (null restores Native()); returns the one it replaced.
+IHidPlatform* SetCurrent(IHidPlatform* platform);
 }  // namespace HidPlatform
 
-// Replaces the current platform for one scope (tests, emulated runs).
+// Replaces the default platform for one scope and puts back the one it
+// replaced (tests; the programs hand their platform to what uses it).
 class ScopedHidPlatform {
   public:
-    explicit ScopedHidPlatform(IHidPlatform& platform) { HidPlatform::SetCurrent(&platform); }
-    ~ScopedHidPlatform() { HidPlatform::SetCurrent(nullptr); }
+    explicit ScopedHidPlatform(IHidPlatform& platform)
+        : previous_(HidPlatform::SetCurrent(&platform)) {}
+    ~ScopedHidPlatform() { HidPlatform::SetCurrent(previous_); }
     ScopedHidPlatform(const ScopedHidPlatform&) = delete;
     ScopedHidPlatform& operator=(const ScopedHidPlatform&) = delete;
+
+  private:
+    IHidPlatform* previous_;
 };
 
 }  // namespace talvo
