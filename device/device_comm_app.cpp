@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "hid/hid_platform.h"
 #include "hid/talvo_ids.h"
 
 namespace talvo {
@@ -12,7 +13,9 @@ std::atomic<IMessageTarget*> g_notifyTarget{nullptr};
 
 }  // namespace
 
-CDeviceCommApp::CDeviceCommApp() = default;
+CDeviceCommApp::CDeviceCommApp() : CDeviceCommApp(HidPlatform::Current()) {}
+
+CDeviceCommApp::CDeviceCommApp(IHidPlatform& platform) : platform_(platform) {}
 
 CDeviceCommApp::~CDeviceCommApp() {
     {
@@ -31,7 +34,7 @@ bool CDeviceCommApp::Open(int mode) {
     if (comm) {
         return false;
     }
-    std::unique_ptr<ulo_CHidComm> opened(new (std::nothrow) ulo_CHidComm());
+    std::unique_ptr<ulo_CHidComm> opened(new (std::nothrow) ulo_CHidComm(platform_));
     if (!opened) {
         return false;
     }

@@ -23,9 +23,14 @@
 
 namespace talvo {
 
+class IHidPlatform;
+
 class CDeviceCommApp {
   public:
+    // Opens the device on `platform` (the process's default HID platform
+    // when none is given); it must outlive the connection.
     CDeviceCommApp();
+    explicit CDeviceCommApp(IHidPlatform& platform);
     virtual ~CDeviceCommApp();
     CDeviceCommApp(const CDeviceCommApp&) = delete;
     CDeviceCommApp& operator=(const CDeviceCommApp&) = delete;
@@ -54,6 +59,10 @@ class CDeviceCommApp {
 
     bool IsOpen() const { return connected.load() != 0; }
 
+  private:
+    IHidPlatform& platform_;
+
+  public:
     CriticalSectionLock lock;
     std::atomic<std::int32_t> connected{0};
     // Set by the owner once it has opened the connection for the current

@@ -2,13 +2,16 @@
 
 #include "base/clock.h"
 #include "hid/hid_device.h"
+#include "hid/hid_platform.h"
 #include "hid/talvo_ids.h"
 
 namespace talvo {
 
 std::atomic<DeviceMode> g_currentDeviceMode{kDeviceModeUnknown};
 
-CDeviceWatcher::CDeviceWatcher() {
+CDeviceWatcher::CDeviceWatcher() : CDeviceWatcher(HidPlatform::Current()) {}
+
+CDeviceWatcher::CDeviceWatcher(IHidPlatform& platform) : platform_(platform) {
     g_currentDeviceMode.store(kDeviceModeUnknown);
 }
 
@@ -54,7 +57,7 @@ std::uint32_t CDeviceWatcher::Run() {
         const MessageWait wait = WaitForThreadMessage(kProbeIntervalMs);
         const bool lastPass = running.load() == 0;
         if (wait == MessageWait::kTimedOut) {
-            Report(ProbeDeviceMode());
+            Report(ProbeDeviceMode(platform_));
         } else if (wait == MessageWait::kInputAvailable) {
             ThreadMessage message;
             while (PeekThreadMessage(&message, true)) {
@@ -76,7 +79,11 @@ std::uint32_t CDeviceWatcher::Run() {
 }
 
 DeviceMode CDeviceWatcher::ProbeDeviceMode() {
-    CHidDevice device;
+    return ProbeDeviceMode(HidPlatform::Current());
+}
+
+DeviceMode CDeviceWatcher::ProbeDeviceMode(IHidPlatform& platform) {
+    CHidDevice device(platform);
     if (device.Open(kTalvoVendorId, kTalvoNormalProductId, kNormalReportLength, kNormalReportLength,
                     0) != nullptr) {
         device.Close();

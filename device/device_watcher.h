@@ -18,6 +18,8 @@
 
 namespace talvo {
 
+class IHidPlatform;
+
 // Called on the watcher thread with the new mode; must not block.
 using ModeCallback = void (*)(DeviceMode mode, void* userData);
 
@@ -26,7 +28,10 @@ class CDeviceWatcher : public Thread {
     static constexpr std::uint32_t kProbeIntervalMs = 200;
     static constexpr std::uint32_t kStopLimitMs = 20000;
 
+    // Probes on `platform` (the process's default HID platform when none
+    // is given); it must outlive the watcher.
     CDeviceWatcher();
+    explicit CDeviceWatcher(IHidPlatform& platform);
     // As End.
     ~CDeviceWatcher() override;
 
@@ -43,6 +48,8 @@ class CDeviceWatcher : public Thread {
 
     // One probe: 1 when the normal-mode device opens, else 2 when the
     // update-mode device does, else 0.
+    // On `platform`, or the process's default HID platform.
+    static DeviceMode ProbeDeviceMode(IHidPlatform& platform);
     static DeviceMode ProbeDeviceMode();
 
   protected:
@@ -51,6 +58,7 @@ class CDeviceWatcher : public Thread {
   private:
     void Report(DeviceMode probed);
 
+    IHidPlatform& platform_;
     CriticalSectionLock lock;
     // Written only while no watcher thread runs; read by the thread.
     std::atomic<ModeCallback> callback{nullptr};

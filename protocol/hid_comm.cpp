@@ -13,6 +13,8 @@ ResultCode ulo_CHidCommBase::Dispatch(int, CommandParams*, StatusPair*) {
 
 ulo_CHidComm::ulo_CHidComm() = default;
 
+ulo_CHidComm::ulo_CHidComm(IHidPlatform& platform) : hidDevice(platform) {}
+
 ulo_CHidComm::~ulo_CHidComm() {
     Close();
 }

@@ -65,8 +65,10 @@ extern const std::array<CommandEntry, 82> CommandTable;
 
 class ulo_CHidComm : public ulo_CHidCommBase {
   public:
-    // Uses the process's current HID platform (see hid/hid_platform.h).
+    // Opens its device on the process's default HID platform, or on the
+    // one given (see hid/hid_platform.h).
     ulo_CHidComm();
+    explicit ulo_CHidComm(IHidPlatform& platform);
     // Closes first when the owner did not.
     ~ulo_CHidComm() override;
     ulo_CHidComm(const ulo_CHidComm&) = delete;
