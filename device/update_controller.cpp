@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "base/clock.h"
 #include "firmware/firmware_package.h"
+#include "hid/hid_platform.h"
 
 namespace talvo {
 
@@ -11,8 +11,11 @@ std::uint32_t OverallProgress(std::uint32_t index, std::uint32_t count, std::uin
     return count == 0 ? 0 : (index * 100 + percent) / count;
 }
 
-UpdateController::UpdateController(IUpdateObserver& observer, BusyPolicy busy)
-    : observer_(observer), busy_(busy) {}
+UpdateController::UpdateController(IUpdateObserver& observer)
+    : UpdateController(observer, HidPlatform::Current()) {}
+
+UpdateController::UpdateController(IUpdateObserver& observer, IHidPlatform& platform)
+    : observer_(observer), watcher_(platform), connection_(platform) {}
 
 UpdateController::~UpdateController() {
     End();
@@ -21,21 +24,23 @@ UpdateController::~UpdateController() {
 bool UpdateController::Begin(IMessageTarget* uiTarget) {
     uiTarget_ = uiTarget;
     CDeviceCommApp::SetNotifyTarget(uiTarget);
-    return watcher.Begin(&UpdateController::PostModeChange, this) == 1;
+    return watcher_.Begin(&UpdateController::PostModeChange, this) == 1;
 }
 
-void UpdateController::End() {
+bool UpdateController::End() {
     reporting_.store(false);
-    watcher.End();
+    watcher_.End();
     TakeDownUpdater();
     CloseConnection();
     if (uiTarget_ != nullptr && CDeviceCommApp::NotifyTarget() == uiTarget_) {
         CDeviceCommApp::SetNotifyTarget(nullptr);
     }
+    return watcher_.ExitCode() != Thread::kStillActive &&
+           updater_.ExitCode() != Thread::kStillActive;
 }
 
 void UpdateController::StopWatching() {
-    watcher.End();
+    watcher_.End();
     CloseConnection();
 }
 
@@ -52,9 +57,10 @@ void UpdateController::OnJobProgress(int percent, void* self) {
     if (controller == nullptr || !controller->reporting_.load()) {
         return;
     }
-    const CFirmUpdater& updater = controller->updater;
-    controller->observer_.OnUpdateProgress(OverallProgress(
-        updater.currentIndex.load(), updater.runCount.load(), static_cast<std::uint32_t>(percent)));
+    const CFirmUpdater& updater = controller->updater_;
+    const std::uint32_t job = updater.currentIndex.load();
+    controller->observer_.OnUpdateProgress(
+        OverallProgress(job, updater.runCount.load(), static_cast<std::uint32_t>(percent)), job);
 }
 
 bool UpdateController::Handle(std::uint32_t message, std::uintptr_t wParam) {
@@ -78,9 +84,9 @@ void UpdateController::OnModeReport(DeviceMode newMode) {
         return;
     }
     observer_.OnOpening();
-    const bool opened = connection.Open(newMode);
+    const bool opened = connection_.Open(newMode);
     if (opened) {
-        connection.ready.store(1);
+        connection_.ready.store(1);
     }
     observer_.OnOpened();
     if (!opened) {
@@ -89,61 +95,53 @@ void UpdateController::OnModeReport(DeviceMode newMode) {
     if (state_ == State::kUpdating) {
         // The device is not asked during an update: the versions it had at
         // the start stand.
-        deviceVersion = savedVersion_;
-        observer_.OnDevicePresent(deviceVersion);
+        deviceVersion_ = savedVersion_;
+        observer_.OnDevicePresent(deviceVersion_);
         return;
     }
     ReadVersions();
 }
 
-bool UpdateController::ReadSlot(std::size_t slot) {
-    for (int attempt = 0;; ++attempt) {
-        ResultCode result = 0;
-        FirmVersion text{};
-        bool busy = false;
-        {
-            CriticalSection guard(&connection.lock);
-            std::memset(connection.params.b, 0, sizeof connection.params.b);
-            StoreU32(connection.params, 0, static_cast<std::uint32_t>(kVersionTypeCodes[slot]));
-            result = connection.RunCommand(kKeyReadVersion);
-            if (result == kResultOk) {
-                std::memcpy(text.data(), connection.params.b + 4, 4);
-            } else {
-                busy = connection.lastStatus == kStatusBusy;
-            }
+bool UpdateController::ReadSlot(std::size_t slot, bool busyIsRefusal) {
+    ResultCode result = 0;
+    FirmVersion text{};
+    bool busy = false;
+    {
+        CriticalSection guard(&connection_.lock);
+        std::memset(connection_.params.b, 0, sizeof connection_.params.b);
+        StoreU32(connection_.params, 0, static_cast<std::uint32_t>(kVersionTypeCodes[slot]));
+        result = connection_.RunCommand(kKeyReadVersion);
+        if (result == kResultOk) {
+            std::memcpy(text.data(), connection_.params.b + 4, 4);
+        } else {
+            busy = connection_.lastStatus == kStatusBusy;
         }
-        if (busy) {
-            if (busy_.kind == BusyPolicy::Kind::kAskAgainLater) {
-                return false;
-            }
-            if (attempt < busy_.retries) {
-                Clock::Current().Sleep(busy_.pauseMs);
-                continue;
-            }
-        }
-        deviceVersion[slot] = result == kResultOk ? VersionTextToUtf16(text) : kVersionUnknown;
-        return true;
     }
+    if (busy && !busyIsRefusal) {
+        return false;
+    }
+    deviceVersion_[slot] = result == kResultOk ? VersionTextToUtf16(text) : kVersionUnknown;
+    return true;
 }
 
-void UpdateController::ReadVersions() {
+void UpdateController::ReadVersions(bool busyIsRefusal) {
     if (state_ == State::kUpdating) {
         // The update thread has the device to itself.
         return;
     }
     for (std::size_t slot = 0; slot < kVersionTypeCodes.size(); ++slot) {
-        if (!ReadSlot(slot)) {
+        if (!ReadSlot(slot, busyIsRefusal)) {
             observer_.OnDeviceBusy();
             return;
         }
     }
-    observer_.OnDevicePresent(deviceVersion);
+    observer_.OnDevicePresent(deviceVersion_);
 }
 
 void UpdateController::CloseConnection() {
-    connection.ready.store(0);
-    connection.Close();
-    for (std::u16string& version : deviceVersion) {
+    connection_.ready.store(0);
+    connection_.Close();
+    for (std::u16string& version : deviceVersion_) {
         version.clear();
     }
 }
@@ -151,12 +149,12 @@ void UpdateController::CloseConnection() {
 void UpdateController::TakeDownUpdater() {
     // Waits without limit: the thread reads the job block, the images and
     // the connection up to its last act.
-    updater.StopAndWait();
-    if (updater.connection != nullptr) {
-        updater.connection->Close();
-        updater.connection = nullptr;
+    updater_.StopAndWait();
+    if (updater_.connection != nullptr) {
+        updater_.connection->Close();
+        updater_.connection = nullptr;
     }
-    updater.ClearJobs();
+    updater_.ClearJobs();
 }
 
 void UpdateController::OnUpdateEnded(bool success) {
@@ -166,13 +164,13 @@ void UpdateController::OnUpdateEnded(bool success) {
     CloseConnection();
     if (uiTarget_ != nullptr) {
         // Goes on watching (a watcher that still runs keeps running).
-        watcher.Begin(&UpdateController::PostModeChange, this);
+        watcher_.Begin(&UpdateController::PostModeChange, this);
     }
-    observer_.OnUpdateEnded(success, updater.LastResult());
+    observer_.OnUpdateEnded(success, updater_.LastResult());
 }
 
 bool UpdateController::DeviceReady() const {
-    return mode_ > kDeviceModeNone && connection.IsOpen() && connection.ready.load() != 0;
+    return mode_ > kDeviceModeNone && connection_.IsOpen() && connection_.ready.load() != 0;
 }
 
 bool UpdateController::UpdateNeeded(const FirmwarePackage& package) const {
@@ -180,18 +178,18 @@ bool UpdateController::UpdateNeeded(const FirmwarePackage& package) const {
     for (std::size_t slot = 0; slot < hasImage.size(); ++slot) {
         hasImage[slot] = package.HasImage(static_cast<int>(slot));
     }
-    return IsUpdateNeeded(deviceVersion, package.imageVersion, hasImage);
+    return IsUpdateNeeded(deviceVersion_, package.imageVersion, hasImage);
 }
 
 bool UpdateController::StartUpdate(const FirmwarePackage& package) {
-    if (state_ != State::kIdle || updater.HasThread()) {
+    if (state_ != State::kIdle || UpdateRunning()) {
         return false;
     }
-    updater.ClearJobs();
+    updater_.ClearJobs();
     std::uint32_t count = 0;
     for (int slot = 0; slot < kImageTypeCount; ++slot) {
         if (package.HasImage(slot)) {
-            updater.jobs[count] =
+            updater_.jobs[count] =
                 UpdateJob{package.imageData[slot].get(), package.imageLength[slot],
                           &UpdateController::OnJobProgress, this};
             ++count;
@@ -200,12 +198,12 @@ bool UpdateController::StartUpdate(const FirmwarePackage& package) {
     if (count == 0) {
         return false;
     }
-    savedVersion_ = deviceVersion;
-    updater.connection = &connection;
-    updater.jobCount = count;
-    updater.notifyWindow = uiTarget_;
-    updater.notifyMessage = kMsgUpdateEnded;
-    if (updater.Start(u"CFirmUpdater", 0) != 1) {
+    savedVersion_ = deviceVersion_;
+    updater_.connection = &connection_;
+    updater_.jobCount = count;
+    updater_.notifyWindow = uiTarget_;
+    updater_.notifyMessage = kMsgUpdateEnded;
+    if (updater_.Start(u"CFirmUpdater", 0) != 1) {
         TakeDownUpdater();
         return false;
     }

@@ -1,10 +1,11 @@
 // UpdateController: the one owner of the conversation with the device, for
 // every front end. It follows the watcher's mode reports (open the
 // connection for a present mode, close it when the device goes), reads the
-// device's versions with command 6 under the busy policy it was given,
-// decides whether the package is needed, runs CFirmUpdater and turns its
-// progress into one percentage for the whole run. It never touches a
-// window: what happened goes to its IUpdateObserver.
+// device's versions with command 6, decides whether the package is needed,
+// runs CFirmUpdater and turns its progress into one percentage for the
+// whole run. It never touches a window and never waits on the owner's
+// thread: what happened goes to its IUpdateObserver, and what to do next
+// (ask a busy device again, when, how often) is the observer's to decide.
 //
 // Threads: everything except the progress report runs on the owner's UI
 // thread, which takes the messages the watcher and the updater post to the
@@ -16,28 +17,29 @@
 // Lifetime: End (and the destructor) waits until the updater thread has
 // ended, however long that takes, so the thread never outlives the
 // connection, the job block or the package images it reads. The package
-// given to StartUpdate and the UI target given to Begin must outlive the
-// controller, or End must be called before they go.
+// given to StartUpdate, the UI target given to Begin and the HID platform
+// must outlive the controller, or End must be called before they go.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 
+#include "base/message_target.h"
 #include "device/device_comm_app.h"
 #include "device/device_mode.h"
 #include "device/device_watcher.h"
 #include "device/firm_updater.h"
-#include "base/message_target.h"
 #include "device/version_rules.h"
 #include "protocol/result_code.h"
 
 namespace talvo {
 
 struct FirmwarePackage;
+class IHidPlatform;
 
-// What the controller tells its front end. All calls but OnUpdateProgress
-// come on the UI thread, from inside the controller's own calls.
+// What the controller tells its owner. All calls but OnUpdateProgress come
+// on the UI thread, from inside the controller's own calls.
 class IUpdateObserver {
   public:
     virtual ~IUpdateObserver() = default;
@@ -51,34 +53,16 @@ class IUpdateObserver {
     // refused one). During an update they are the ones read before it, not
     // read again.
     virtual void OnDevicePresent(const VersionSlots& versions) = 0;
-    // Under BusyPolicy::kAskAgainLater: the device answered busy and the
-    // reading was abandoned. The front end calls ReadVersions again later.
-    virtual void OnDeviceBusy() {}
-    // The run's overall percentage. Called on the updater thread: it must
-    // only post, never block or touch a window.
-    virtual void OnUpdateProgress(std::uint32_t percent) = 0;
+    // The device answered a version reading with the busy status 19 and the
+    // reading was abandoned; the owner calls ReadVersions again when it sees
+    // fit.
+    virtual void OnDeviceBusy() = 0;
+    // The run's overall percentage, and the job (0-based) it belongs to.
+    // Called on the updater thread: it must only post, never block or touch
+    // a window.
+    virtual void OnUpdateProgress(std::uint32_t percent, std::uint32_t job) = 0;
     // The updater has ended and been taken down, the connection is closed.
     virtual void OnUpdateEnded(bool success, ResultCode result) = 0;
-};
-
-// How a version reading that meets the busy status 19 goes on.
-struct BusyPolicy {
-    enum class Kind {
-        // Abandon the whole reading and tell the observer, which asks again
-        // (the main dialog: every second, without limit).
-        kAskAgainLater,
-        // Wait `pauseMs` and ask for the same slot again, at most `retries`
-        // times per slot; then the slot reads "---".
-        kRetryInPlace,
-    };
-    Kind kind = Kind::kAskAgainLater;
-    int retries = 0;
-    std::uint32_t pauseMs = 0;
-
-    static BusyPolicy AskAgainLater() { return {}; }
-    static BusyPolicy RetryInPlace(int retries, std::uint32_t pauseMs) {
-        return {Kind::kRetryInPlace, retries, pauseMs};
-    }
 };
 
 // Version type codes of command 6, by image slot.
@@ -94,7 +78,10 @@ class UpdateController {
     static constexpr std::int32_t kStatusBusy = 19;
     static constexpr int kKeyReadVersion = 6;
 
-    UpdateController(IUpdateObserver& observer, BusyPolicy busy);
+    // The watcher and the connection open the device on `platform` (the
+    // process's default HID platform when none is given).
+    explicit UpdateController(IUpdateObserver& observer);
+    UpdateController(IUpdateObserver& observer, IHidPlatform& platform);
     // As End.
     ~UpdateController();
     UpdateController(const UpdateController&) = delete;
@@ -105,8 +92,10 @@ class UpdateController {
     // posted there as kMsgDeviceMode. False when the watcher did not start.
     bool Begin(IMessageTarget* uiTarget);
     // Ends the watcher, waits for the updater thread to end, closes the
-    // connection and stops reporting. Idempotent.
-    void End();
+    // connection and stops reporting. Idempotent. True when every thread it
+    // started has ended (false when the watcher had to be abandoned at its
+    // stop limit).
+    bool End();
     // Ends only the watcher and closes the connection (the window is going;
     // an update cannot run then).
     void StopWatching();
@@ -116,40 +105,47 @@ class UpdateController {
     void OnModeReport(DeviceMode newMode);
     void OnUpdateEnded(bool success);
     // Reads the three versions now (nothing while an update runs) and
-    // reports them, or the busy device.
-    void ReadVersions();
+    // reports them, or the busy device. With `busyIsRefusal` a busy answer
+    // counts as a refusal: that slot reads "---" and the reading goes on.
+    void ReadVersions(bool busyIsRefusal = false);
 
     // Whether the package needs installing on the device whose versions
     // were read last.
     bool UpdateNeeded(const FirmwarePackage& package) const;
     // Fills the updater with one job per package image (slot order) and
-    // starts it. False when an update runs or ran, the package is empty or
-    // the thread did not start (then nothing is left running).
+    // starts it. False when an update runs or ran, an updater thread exists,
+    // the package is empty or the thread did not start (then nothing is
+    // left running).
     bool StartUpdate(const FirmwarePackage& package);
 
     State GetState() const { return state_; }
     // The open connection is for the mode last reported and accepted.
     bool DeviceReady() const;
+    // The connection holds an open device (being read, or ready).
+    bool ConnectionOpen() const { return connection_.IsOpen(); }
+    // An updater thread exists (from a successful StartUpdate until the end
+    // message has been handled).
+    bool UpdateRunning() const { return updater_.HasThread(); }
     bool Succeeded() const { return succeeded_; }
-    ResultCode Result() const { return updater.LastResult(); }
+    ResultCode Result() const { return updater_.LastResult(); }
     DeviceMode Mode() const { return mode_; }
-
-    CDeviceWatcher watcher;
-    CDeviceCommApp connection;
-    CFirmUpdater updater;
     // Device versions by slot: empty when not read, "---" when refused.
-    VersionSlots deviceVersion;
+    const VersionSlots& Versions() const { return deviceVersion_; }
 
   private:
     static void PostModeChange(DeviceMode newMode, void* self);
     static void OnJobProgress(int percent, void* self);
     void CloseConnection();
     void TakeDownUpdater();
-    // One slot's reading; false when the busy policy abandons the reading.
-    bool ReadSlot(std::size_t slot);
+    // One slot's reading; false when the device answered busy and the
+    // reading is abandoned.
+    bool ReadSlot(std::size_t slot, bool busyIsRefusal);
 
     IUpdateObserver& observer_;
-    const BusyPolicy busy_;
+    CDeviceWatcher watcher_;
+    CDeviceCommApp connection_;
+    CFirmUpdater updater_;
+    VersionSlots deviceVersion_;
     IMessageTarget* uiTarget_ = nullptr;
     // Cleared by End: no further progress reaches the observer.
     std::atomic<bool> reporting_{true};

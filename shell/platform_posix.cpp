@@ -1,7 +1,8 @@
 // The answers outside Windows. No regional setting is read: the locale is
-// English (United States). A named mutex is an advisory lock on a file of
-// the user's session directory, so a second copy of the program (in this
-// process or another) finds it taken. The raw resources are the ones the
+// English (United States). A named mutex is an advisory lock (flock) on a
+// file of the user's session directory, so a second copy of the program (in
+// this process or another) finds it taken; the lock is the kernel's, so it
+// goes with the process however the process ends. The raw resources are the ones the
 // Windows executable carries, from the generated catalogue.
 #include <fcntl.h>
 #include <sys/file.h>
@@ -19,8 +20,8 @@ namespace talvo {
 namespace {
 
 // The lock file of a mutex name: in $XDG_RUNTIME_DIR when set, else in
-// /tmp with the user ID in its name; characters other than ASCII letters,
-// digits, '-' and '.' become '_'.
+// $TMPDIR (or /tmp) with the user ID in its name; characters other than
+// ASCII letters, digits, '-' and '.' become '_'.
 std::string LockPath(const std::u16string& name) {
     std::string file;
     for (char16_t c : name) {
@@ -32,7 +33,9 @@ std::string LockPath(const std::u16string& name) {
     if (runtime != nullptr && runtime[0] == '/') {
         return std::string(runtime) + "/" + file + ".lock";
     }
-    return "/tmp/" + file + "-" + std::to_string(getuid()) + ".lock";
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string dir = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+    return dir + "/" + file + "-" + std::to_string(getuid()) + ".lock";
 }
 
 class PosixAppPlatform final : public IAppPlatform {

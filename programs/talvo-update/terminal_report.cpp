@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "firmware/firm_file.h"
 #include "programs/talvo-update/terminal_exit_codes.h"
 
 namespace talvo::terminal {
@@ -24,7 +25,7 @@ Json VersionsObject(const std::array<std::string, 3>& versions) {
     Json object = Json::object();
     for (std::size_t slot = 0; slot < versions.size(); ++slot) {
         const std::string& version = versions[slot];
-        object[kSlotNames[slot]] =
+        object[ImageTypeLabel(static_cast<std::int32_t>(slot))] =
             version.empty() || version == "---" ? Json(nullptr) : Json(version);
     }
     return object;

@@ -15,9 +15,6 @@ namespace talvo::terminal {
 // Objects keep their fields in the order they were written.
 using Json = nlohmann::ordered_json;
 
-// Image type names by slot, as the package and the device name them.
-inline constexpr std::array<const char*, 3> kSlotNames = {"Fwup", "Normal", "DspMain"};
-
 // "none", "normal", "update" for the device modes 0, 1, 2; "unknown" else.
 const char* ModeName(int deviceMode);
 

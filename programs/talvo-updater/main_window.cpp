@@ -12,26 +12,14 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QVBoxLayout>
-#include <algorithm>
 
 #include "programs/talvo-updater/dialogs.h"
 #include "programs/talvo-updater/qt_text.h"
-#include "hid/talvo_ids.h"
 #include "resources/resource_ids.h"
 
 namespace talvo::qt {
 
 namespace {
-
-// A busy device is asked again after this long, without limit.
-constexpr int kBusyRetryMs = 1000;
-// How often the window looks for a TALVO node this user may not open.
-constexpr int kAccessCheckMs = 250;
-const char* const kTypeNames[kImageTypeCount] = {"Fwup", "Normal", "DspMain"};
-
-bool IsAlert(int baseId) {
-    return baseId == kIdsPressStart || baseId == kIdsConnectDevice || baseId == kIdsUpdateFailed;
-}
 
 QLabel* VersionBox(QWidget* parent) {
     auto* box = new QLabel(parent);
@@ -54,30 +42,33 @@ void SetAlertLook(QLabel* label, bool alert) {
     label->setPalette(palette);
 }
 
+QString Latin1(const char* text) {
+    return QString::fromLatin1(text);
+}
+
 }  // namespace
 
-MainWindow::MainWindow(const AppData& app, ISleepInhibitor& inhibitor, PackageLoader loader)
+MainWindow::MainWindow(const AppData& app, IKeepAwake& keepAwake, IHidPlatform& platform,
+                       PackageLoader loader)
     : app_(app),
       language_(app.languageIndex),
-      inhibitor_(inhibitor),
-      loadPackage_(loader),
-      target_([this](std::uint32_t message, std::uintptr_t wParam) { OnPosted(message, wParam); }),
-      controller_(*this, BusyPolicy::AskAgainLater()) {
+      target_([this](std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+          presenter_.Handle(message, wParam, lParam);
+      }),
+      presenter_(*this, PresenterPolicy::Desktop(), platform, keepAwake, loader) {
     setWindowTitle(ProductTitle(language_));
     setWindowIcon(ApplicationIcon());
-    busyRetry_.setSingleShot(true);
-    busyRetry_.setInterval(kBusyRetryMs);
-    connect(&busyRetry_, &QTimer::timeout, this, [this] { controller_.ReadVersions(); });
-    accessCheck_.setInterval(kAccessCheckMs);
-    connect(&accessCheck_, &QTimer::timeout, this, [this] { CheckAccess(); });
+    for (std::uint32_t i = 0; i < kPresenterTimerCount; ++i) {
+        connect(&timers_[i], &QTimer::timeout, this,
+                [this, i] { presenter_.OnTimer(static_cast<PresenterTimer>(i + 1)); });
+    }
     BuildWidgets();
 }
 
 MainWindow::~MainWindow() {
     // No news after this point, and no thread left that could bring any.
     target_.Close();
-    controller_.End();
-    inhibitor_.Release();
+    presenter_.Shutdown();
     if (waitCursor_) {
         QGuiApplication::restoreOverrideCursor();
     }
@@ -93,7 +84,7 @@ void MainWindow::BuildWidgets() {
     grid->addWidget(new QLabel(current, this), 0, 1, Qt::AlignCenter);
     grid->addWidget(new QLabel(updated, this), 0, 2, Qt::AlignCenter);
     for (int slot = 0; slot < kImageTypeCount; ++slot) {
-        const QString type = QString::fromLatin1(kTypeNames[slot]);
+        const QString type = Latin1(ImageTypeLabel(slot));
         typeLabel_[slot] = new QLabel(type, this);
         currentBox_[slot] = VersionBox(this);
         currentBox_[slot]->setAccessibleName(current + QLatin1Char(' ') + type);
@@ -144,18 +135,23 @@ void MainWindow::BuildWidgets() {
     start_ = new QPushButton(Text(kIdsStart, language_), this);
     start_->setEnabled(false);
     start_->setAutoDefault(false);
-    connect(start_, &QPushButton::clicked, this, [this] { OnStartClicked(); });
+    connect(start_, &QPushButton::clicked, this, [this] { presenter_.OnStartClicked(); });
     cancel_ = new QPushButton(Text(kIdsCancel, language_), this);
     cancel_->setAutoDefault(false);
-    connect(cancel_, &QPushButton::clicked, this, [this] { Quit(2); });
+    connect(cancel_, &QPushButton::clicked, this, [this] { presenter_.OnCancelClicked(); });
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(about_);
     buttons->addStretch(1);
     buttons->addWidget(start_);
     buttons->addWidget(cancel_);
 
+    // Esc: only while Cancel can be pressed.
     auto* shortcut = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(shortcut, &QShortcut::activated, this, [this] { OnCancel(); });
+    connect(shortcut, &QShortcut::activated, this, [this] {
+        if (cancel_->isEnabled()) {
+            presenter_.OnCancelClicked();
+        }
+    });
 
     auto* layout = new QVBoxLayout(this);
     layout->setSizeConstraint(QLayout::SetMinimumSize);
@@ -169,208 +165,92 @@ void MainWindow::BuildWidgets() {
     setTabOrder(cancel_, about_);
 }
 
-QWidget* MainWindow::ProgressPanel() const {
-    return progressPanel_;
-}
+// ---- start-up ----------------------------------------------------------------
 
 int MainWindow::Start(bool askAgreement) {
-    state_ = WindowState::kStarting;
-    messageId_ = 0;
-    if (askAgreement) {
-        AgreementDialog agreement(nullptr, language_);
-        if (agreement.exec() != QDialog::Accepted) {
-            state_ = WindowState::kQuitting;
-            return 2;
-        }
+    askAgreement_ = askAgreement;
+    if (presenter_.Start(&target_)) {
+        return 0;
     }
-    if (loadPackage_(package_) != 1 || !package_.HasAnyImage()) {
-        state_ = WindowState::kQuitting;
-        ShowMessageBox(nullptr, QMessageBox::Critical, kIdsPackageFailed, language_);
-        return 3;
+    return presenter_.Result().ExitCode();
+}
+
+bool MainWindow::AskAgreement() {
+    if (!askAgreement_) {
+        return true;
     }
+    AgreementDialog agreement(nullptr, language_);
+    return agreement.exec() == QDialog::Accepted;
+}
+
+void MainWindow::ShowPackage(const FirmwarePackage& package) {
     for (int slot = 0; slot < kImageTypeCount; ++slot) {
-        const bool shown = package_.HasImage(slot);
+        const bool shown = package.HasImage(slot);
         typeLabel_[slot]->setVisible(shown);
         currentBox_[slot]->setVisible(shown);
         updatedBox_[slot]->setVisible(shown);
-        updatedBox_[slot]->setText(QString::fromStdU16String(package_.imageVersion[slot]));
+        updatedBox_[slot]->setText(QString::fromStdU16String(package.imageVersion[slot]));
     }
-    if (!controller_.Begin(&target_)) {
-        state_ = WindowState::kQuitting;
-        ShowMessageBox(nullptr, QMessageBox::Critical, kIdsCannotFindDevice, language_);
-        return 3;
-    }
-    access_ = std::make_unique<HidAccessWatch>(
-        HidPlatform::Current(), kTalvoVendorId,
-        std::vector<std::uint16_t>{kTalvoNormalProductId, kTalvoUpdateProductId});
-    accessCheck_.start();
-    state_ = WindowState::kIdle;
+}
+
+void MainWindow::ShowStarted() {
     show();
-    cancel_->setFocus();
-    return 0;
-}
-
-void MainWindow::CheckAccess() {
-    if (state_ != WindowState::kIdle || controller_.DeviceReady()) {
-        ShowDeviceProblem(QString());
-        return;
-    }
-    const std::vector<std::string> refused = access_->Poll();
-    ShowDeviceProblem(refused.empty()
-                          ? QString()
-                          : Text(kIdsNoAccess, language_) + QStringLiteral("\n(") +
-                                QString::fromStdString(refused.front()) + QStringLiteral(")"));
-}
-
-void MainWindow::ShowDeviceProblem(const QString& text) {
-    if (text == problem_->text() && problem_->isVisible() == !text.isEmpty()) {
-        return;
-    }
-    problem_->setText(text);
-    problem_->setVisible(!text.isEmpty());
-    // A wrapped label's height depends on its width, which the minimum-size
-    // constraint of a top-level window does not follow: size it again.
-    adjustSize();
-}
-
-// ---- news from the worker threads -----------------------------------------
-
-void MainWindow::OnPosted(std::uint32_t message, std::uintptr_t wParam) {
-    switch (message) {
-        case kMsgDeviceMode:
-            controller_.OnModeReport(static_cast<DeviceMode>(static_cast<std::uint32_t>(wParam)));
-            break;
-        case kMsgUpdateEnded:
-            state_ = WindowState::kUpdateEnded;
-            controller_.OnUpdateEnded(wParam == 1);
-            break;
-        case kMsgUpdateProgress:
-            if (state_ == WindowState::kUpdating) {
-                bar_->setValue(static_cast<int>(std::min<std::uintptr_t>(wParam, 100)));
-            }
-            break;
-        default:
-            break;  // device notifications: nothing to show
-    }
-}
-
-void MainWindow::OnOpening() {
-    if (!waitCursor_) {
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        waitCursor_ = true;
-    }
-}
-
-void MainWindow::OnOpened() {
-    if (waitCursor_) {
-        QGuiApplication::restoreOverrideCursor();
-        waitCursor_ = false;
-    }
-}
-
-void MainWindow::OnDeviceAbsent() {
-    busyRetry_.stop();
-    if (state_ == WindowState::kStarting || state_ == WindowState::kIdle) {
-        SetMessage(kIdsConnectDevice);
-        if (confirmBox_) {
-            // Closed as if cancelled; its end disables Start.
-            confirmBox_->reject();
-        } else {
-            start_->setEnabled(false);
-            cancel_->setFocus();
-        }
-    }
-    ShowVersions();
-}
-
-void MainWindow::OnDevicePresent(const VersionSlots&) {
-    busyRetry_.stop();
-    if (state_ == WindowState::kStarting || state_ == WindowState::kIdle) {
-        SetMessage(kIdsPressStart);
-        start_->setEnabled(true);
-        start_->setFocus();
-    }
-    ShowVersions();
-}
-
-void MainWindow::OnDeviceBusy() {
-    busyRetry_.start();
-}
-
-void MainWindow::OnUpdateProgress(std::uint32_t percent) {
-    // The updater's thread: post only.
-    target_.Post(kMsgUpdateProgress, percent, 0);
-}
-
-void MainWindow::OnUpdateEnded(bool success, ResultCode) {
-    inhibitor_.Release();
-    progressPanel_->hide();
-    adjustSize();  // the panel's room goes with it
-    cancel_->setEnabled(true);
-    ShowVersions();
-    raise();
-    activateWindow();
-    SetMessage(success ? kIdsUpdated : kIdsUpdateFailed);
-    for (QLabel* box : updatedBox_) {
-        box->setEnabled(false);
-    }
-    cancel_->setText(Text(kIdsClose, language_));
     cancel_->setFocus();
 }
 
 // ---- the display -------------------------------------------------------------
 
-void MainWindow::SetMessage(int baseId) {
-    messageId_ = baseId;
-    SetAlertLook(message_, IsAlert(baseId));
+void MainWindow::ShowOpening(bool opening) {
+    if (opening && !waitCursor_) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    } else if (!opening && waitCursor_) {
+        QGuiApplication::restoreOverrideCursor();
+    }
+    waitCursor_ = opening;
+}
+
+void MainWindow::ShowMessage(int baseId, bool alert) {
+    SetAlertLook(message_, alert);
     message_->setText(Text(baseId, language_));
 }
 
-void MainWindow::ShowVersions() {
+void MainWindow::ShowDevice(const DeviceFacts& facts) {
     for (int slot = 0; slot < kImageTypeCount; ++slot) {
-        currentBox_[slot]->setText(QString::fromStdU16String(controller_.deviceVersion[slot]));
+        currentBox_[slot]->setText(QString::fromStdU16String(facts.versions[slot]));
     }
 }
 
-void MainWindow::FatalError(int baseId) {
-    state_ = WindowState::kQuitting;
-    ShowMessageBox(this, QMessageBox::Critical, baseId, language_);
-    Quit(3);
-}
-
-void MainWindow::Quit(int code) {
-    state_ = WindowState::kQuitting;
-    if (onQuit) {
-        onQuit(code);
-    } else {
-        QCoreApplication::exit(code);
-    }
-}
-
-void MainWindow::closeEvent(QCloseEvent* event) {
-    // The window stays until the program ends; never while an update runs.
-    event->ignore();
-    if (state_ != WindowState::kUpdating) {
-        Quit(2);
-    }
-}
-
-void MainWindow::OnCancel() {
-    if (cancel_->isEnabled()) {
-        Quit(2);
-    }
-}
-
-// ---- the update run ----------------------------------------------------------
-
-void MainWindow::OnStartClicked() {
-    if (state_ != WindowState::kIdle || confirmBox_) {
+void MainWindow::ShowDeviceProblem(const std::string& path) {
+    const QString text = path.empty() ? QString()
+                                      : Text(kIdsNoAccess, language_) + QStringLiteral("\n(") +
+                                            QString::fromStdString(path) + QStringLiteral(")");
+    if (text == problem_->text() && problem_->isVisible() == !text.isEmpty()) {
         return;
     }
-    if (controller_.UpdateNeeded(package_)) {
-        StartUpdate();
-        return;
-    }
+    problem_->setText(text);
+    problem_->setVisible(!text.isEmpty());
+    adjustSize();
+}
+
+void MainWindow::EnableButton(Button button, bool enable) {
+    ButtonOf(button)->setEnabled(enable);
+}
+
+void MainWindow::Focus(Button button) {
+    ButtonOf(button)->setFocus();
+}
+
+void MainWindow::StartTimer(PresenterTimer timer, std::uint32_t ms) {
+    timers_[static_cast<std::size_t>(timer) - 1].start(static_cast<int>(ms));
+}
+
+void MainWindow::StopTimer(PresenterTimer timer) {
+    timers_[static_cast<std::size_t>(timer) - 1].stop();
+}
+
+// ---- boxes and the end -----------------------------------------------------------
+
+void MainWindow::OpenConfirmation(Confirmation) {
     QMessageBox* box =
         MakeMessageBox(this, QMessageBox::Information, kIdsNoUpdateNeeded, true, language_);
     box->setWindowModality(Qt::WindowModal);
@@ -380,41 +260,63 @@ void MainWindow::OnStartClicked() {
                                box->buttonRole(box->clickedButton()) == QMessageBox::AcceptRole;
         confirmBox_ = nullptr;
         box->deleteLater();
-        OnConfirmationClosed(confirmed);
+        presenter_.OnConfirmationClosed(confirmed);
     });
     box->open();
 }
 
-void MainWindow::OnConfirmationClosed(bool confirmed) {
-    if (confirmed && state_ == WindowState::kIdle) {
-        StartUpdate();
-        return;
-    }
-    if (controller_.Mode() == kDeviceModeNone) {
-        start_->setEnabled(false);
-        cancel_->setFocus();
+void MainWindow::CloseConfirmation() {
+    if (confirmBox_) {
+        confirmBox_->reject();
     }
 }
 
-void MainWindow::StartUpdate() {
-    if (state_ == WindowState::kQuitting) {
-        return;
+void MainWindow::ShowFatal(int baseId) {
+    ShowMessageBox(isVisible() ? this : nullptr, QMessageBox::Critical, baseId, language_);
+}
+
+void MainWindow::EndProgram(const EndResult& result) {
+    if (onQuit) {
+        onQuit(result.ExitCode());
+    } else {
+        QCoreApplication::exit(result.ExitCode());
     }
-    start_->setEnabled(false);
-    cancel_->setEnabled(false);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // The window stays until the program ends; the presenter decides when.
+    event->ignore();
+    presenter_.OnCloseCommand();
+}
+
+// ---- the update run ----------------------------------------------------------
+
+bool MainWindow::OpenProgress(IMessageTarget**) {
     bar_->setValue(0);
     progressPanel_->show();
-    inhibitor_.Acquire();
-    if (controller_.StartUpdate(package_)) {
-        state_ = WindowState::kUpdating;
-        SetMessage(kIdsUpdating);
-        return;
-    }
-    inhibitor_.Release();
+    return true;
+}
+
+void MainWindow::ShowProgress(std::uint32_t percent, std::uint32_t) {
+    bar_->setValue(static_cast<int>(percent));
+}
+
+void MainWindow::CloseProgress() {
     progressPanel_->hide();
-    adjustSize();
-    cancel_->setEnabled(true);
-    FatalError(kIdsUpdateFailed);
+    adjustSize();  // the panel's room goes with it
+}
+
+void MainWindow::BringToFront() {
+    raise();
+    activateWindow();
+}
+
+void MainWindow::ShowUpdateEnded() {
+    for (QLabel* box : updatedBox_) {
+        box->setEnabled(false);
+    }
+    cancel_->setText(Text(kIdsClose, language_));
+    cancel_->setFocus();
 }
 
 }  // namespace talvo::qt

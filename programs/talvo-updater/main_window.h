@@ -1,17 +1,16 @@
-// The main window of the desktop updater: a view of the UpdateController.
+// The main window of the desktop updater: a renderer of the UpdatePresenter
+// (presenter/).
 //
 // It shows the product title, per package image the device's version beside
-// the package's, the message area ("Connect TALVO to USB port.", "After
-// closing all applications ...", "Updating...", the outcome; the alerts in
-// bold red), a place for a note on why the device cannot be opened, the
-// progress panel (the warning line and the bar) while an update runs, and
-// About, Start and Cancel (Close after the update). It follows the device as
-// the controller reports it, asks "No update needed. Start update?" when the
-// package is not newer, runs the one update of a program run, and refuses to
-// close while it runs.
+// the package's, the message area (the alerts in bold red), a place for a
+// note on why the device cannot be opened, the progress panel (the warning
+// line and the bar) while an update runs, and About, Start and Cancel (Close
+// after the update). What the window shows when, what Start does and when
+// the program ends are the presenter's; this class turns its calls into
+// widgets, boxes and timers and hands it the user's clicks.
 //
-// Everything runs on the GUI thread; the controller's worker threads reach
-// the window only through the posts of its message target.
+// Everything runs on the GUI thread; the worker threads reach the window
+// only through the posts of its message target.
 #pragma once
 
 #include <array>
@@ -23,12 +22,9 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "shell/app_data.h"
+#include "presenter/update_presenter.h"
 #include "programs/talvo-updater/message_target_qt.h"
-#include "programs/talvo-updater/sleep_inhibitor.h"
-#include "device/update_controller.h"
-#include "firmware/firmware_package.h"
-#include "hid/hid_access.h"
+#include "shell/app_data.h"
 
 class QGroupBox;
 class QLabel;
@@ -38,20 +34,13 @@ class QPushButton;
 
 namespace talvo::qt {
 
-enum class WindowState {
-    kConstructed,
-    kStarting,     // agreement and package; the watcher not yet started
-    kIdle,         // waiting for the device and for Start
-    kUpdating,     // the update thread runs
-    kUpdateEnded,  // the one update has ended; only Close remains
-    kQuitting,     // the program is ending
-};
-
-class MainWindow final : public QWidget, private IUpdateObserver {
+class MainWindow final : public QWidget, private IUpdateView {
   public:
-    using PackageLoader = int (*)(FirmwarePackage& package);
+    using PackageLoader = UpdatePresenter::PackageLoader;
 
-    MainWindow(const AppData& app, ISleepInhibitor& inhibitor,
+    // The device is opened on `platform`, the system kept awake through
+    // `keepAwake` during the update; both must outlive the window.
+    MainWindow(const AppData& app, IKeepAwake& keepAwake, IHidPlatform& platform,
                PackageLoader loader = &LoadFirmwarePackage);
     ~MainWindow() override;
 
@@ -65,65 +54,57 @@ class MainWindow final : public QWidget, private IUpdateObserver {
     // the update: 3). QCoreApplication::exit unless replaced.
     std::function<void(int code)> onQuit;
 
-    // The note under the message area on why the device cannot be opened
-    // (for example missing permissions); an empty text hides it.
-    void ShowDeviceProblem(const QString& text);
-    QLabel* ProblemNote() const { return problem_; }
-
-    WindowState State() const { return state_; }
-    int MessageId() const { return messageId_; }
+    MainDialogState State() const { return presenter_.State(); }
+    int MessageId() const { return presenter_.MessageId(); }
     QLabel* MessageArea() const { return message_; }
+    QLabel* ProblemNote() const { return problem_; }
     QLabel* DeviceVersionBox(int slot) const { return currentBox_[slot]; }
     QLabel* PackageVersionBox(int slot) const { return updatedBox_[slot]; }
     QPushButton* StartButton() const { return start_; }
     QPushButton* CancelButton() const { return cancel_; }
     QProgressBar* Bar() const { return bar_; }
-    QWidget* ProgressPanel() const;
+    QGroupBox* ProgressPanel() const { return progressPanel_; }
     // The confirmation box while it is open.
     QMessageBox* ConfirmationBox() const { return confirmBox_; }
-    const UpdateController& Controller() const { return controller_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
 
   private:
     void BuildWidgets();
-    void OnPosted(std::uint32_t message, std::uintptr_t wParam);
-    void SetMessage(int baseId);
-    void ShowVersions();
-    void FatalError(int baseId);
-    void Quit(int code);
-    void OnStartClicked();
-    void OnConfirmationClosed(bool confirmed);
-    void StartUpdate();
-    void OnCancel();
-    void CheckAccess();
+    QPushButton* ButtonOf(Button button) const {
+        return button == Button::kStart ? start_ : cancel_;
+    }
 
-    void OnOpening() override;
-    void OnOpened() override;
-    void OnDeviceAbsent() override;
-    void OnDevicePresent(const VersionSlots& versions) override;
-    void OnDeviceBusy() override;
-    void OnUpdateProgress(std::uint32_t percent) override;
-    void OnUpdateEnded(bool success, ResultCode result) override;
+    // IUpdateView: what the presenter shows.
+    bool AskAgreement() override;
+    void ShowPackage(const FirmwarePackage& package) override;
+    void ShowStarted() override;
+    void ShowOpening(bool opening) override;
+    void ShowMessage(int baseId, bool alert) override;
+    void ShowDevice(const DeviceFacts& facts) override;
+    void ShowDeviceProblem(const std::string& path) override;
+    void EnableButton(Button button, bool enable) override;
+    void Focus(Button button) override;
+    void OpenConfirmation(Confirmation question) override;
+    void CloseConfirmation() override;
+    void StartTimer(PresenterTimer timer, std::uint32_t ms) override;
+    void StopTimer(PresenterTimer timer) override;
+    bool OpenProgress(IMessageTarget** window) override;
+    void ShowProgress(std::uint32_t percent, std::uint32_t job) override;
+    void CloseProgress() override;
+    void BringToFront() override;
+    void ShowUpdateEnded() override;
+    void ShowFatal(int baseId) override;
+    void EndProgram(const EndResult& result) override;
 
     const AppData& app_;
     const LanguageIndex language_;
-    ISleepInhibitor& inhibitor_;
-    PackageLoader loadPackage_;
-    // Declared before the controller: its threads post here until it ended.
-    QtMessageTarget target_;
-    FirmwarePackage package_;
-    UpdateController controller_;
-
-    WindowState state_ = WindowState::kConstructed;
-    int messageId_ = 0;
+    bool askAgreement_ = true;
     bool waitCursor_ = false;
-    QTimer busyRetry_;
-    // While no device is open: whether a TALVO is there that this user may
-    // not open (then the note says so and names the udev rule).
-    QTimer accessCheck_;
-    std::unique_ptr<HidAccessWatch> access_;
+    // Declared before the presenter: its threads post here until it ended.
+    QtMessageTarget target_;
+    std::array<QTimer, kPresenterTimerCount> timers_;
 
     QLabel* heading_ = nullptr;
     std::array<QLabel*, 3> typeLabel_{};
@@ -137,6 +118,8 @@ class MainWindow final : public QWidget, private IUpdateObserver {
     QPushButton* start_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QPointer<QMessageBox> confirmBox_;
+
+    UpdatePresenter presenter_;
 };
 
 }  // namespace talvo::qt

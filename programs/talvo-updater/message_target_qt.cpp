@@ -11,20 +11,21 @@ const QEvent::Type kPostedType = static_cast<QEvent::Type>(QEvent::registerEvent
 
 class PostedEvent final : public QEvent {
   public:
-    PostedEvent(std::uint32_t posted, std::uintptr_t value)
-        : QEvent(kPostedType), message(posted), wParam(value) {}
+    PostedEvent(std::uint32_t posted, std::uintptr_t w, std::intptr_t l)
+        : QEvent(kPostedType), message(posted), wParam(w), lParam(l) {}
     const std::uint32_t message;
     const std::uintptr_t wParam;
+    const std::intptr_t lParam;
 };
 
 }  // namespace
 
-bool QtMessageTarget::Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t) {
+bool QtMessageTarget::Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
     if (!open_.load()) {
         return false;
     }
     // Thread-safe; the queue takes ownership of the event.
-    QCoreApplication::postEvent(this, new PostedEvent(message, wParam));
+    QCoreApplication::postEvent(this, new PostedEvent(message, wParam, lParam));
     return true;
 }
 
@@ -34,7 +35,7 @@ void QtMessageTarget::customEvent(QEvent* event) {
     }
     const auto* posted = static_cast<const PostedEvent*>(event);
     if (handler_) {
-        handler_(posted->message, posted->wParam);
+        handler_(posted->message, posted->wParam, posted->lParam);
     }
 }
 

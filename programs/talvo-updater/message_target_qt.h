@@ -16,7 +16,8 @@ namespace talvo::qt {
 
 class QtMessageTarget final : public QObject, public IMessageTarget {
   public:
-    using Handler = std::function<void(std::uint32_t message, std::uintptr_t wParam)>;
+    using Handler =
+        std::function<void(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam)>;
 
     explicit QtMessageTarget(Handler handler) : handler_(std::move(handler)) {}
 

@@ -15,7 +15,7 @@ namespace {
 constexpr int kCallTimeoutMs = 2000;
 }  // namespace
 
-bool LogindInhibitor::Acquire() {
+bool LogindInhibitor::Begin() {
     if (fd_ >= 0) {
         return true;
     }
@@ -40,7 +40,7 @@ bool LogindInhibitor::Acquire() {
     return fd_ >= 0;
 }
 
-void LogindInhibitor::Release() {
+void LogindInhibitor::End() {
     if (fd_ >= 0) {
         close(fd_);
         fd_ = -1;

@@ -1,37 +1,28 @@
-// Keeping the computer awake while a firmware update runs: an update cut
-// short by suspend can leave the device without working firmware.
-//
-// The desktop implementation asks systemd-logind over the system D-Bus for a
-// "sleep:idle" block inhibitor and holds the file descriptor it hands out
-// until Release. Where there is no system bus or no logind, Acquire quietly
-// holds nothing.
+// The desktop program's way of keeping the computer awake while a firmware
+// update runs (shell/keep_awake.h): it asks systemd-logind over the system
+// D-Bus for a "sleep:idle" block inhibitor and holds the file descriptor it
+// hands out until End. Where there is no system bus or no logind, Begin
+// holds nothing and says so.
 #pragma once
 
 #include <QString>
 #include <utility>
 
+#include "shell/keep_awake.h"
+
 namespace talvo::qt {
 
-class ISleepInhibitor {
-  public:
-    virtual ~ISleepInhibitor() = default;
-    // Asks the system to stay awake; false when nothing is held.
-    virtual bool Acquire() = 0;
-    // Gives the request back (nothing when none is held).
-    virtual void Release() = 0;
-};
-
-class LogindInhibitor final : public ISleepInhibitor {
+class LogindInhibitor final : public IKeepAwake {
   public:
     // `who` and `why` are what the system shows of the block (the product
     // title and "Updating..." in the user's language).
     LogindInhibitor(QString who, QString why) : who_(std::move(who)), why_(std::move(why)) {}
-    ~LogindInhibitor() override { Release(); }
+    ~LogindInhibitor() override { End(); }
     LogindInhibitor(const LogindInhibitor&) = delete;
     LogindInhibitor& operator=(const LogindInhibitor&) = delete;
 
-    bool Acquire() override;
-    void Release() override;
+    bool Begin() override;
+    void End() override;
 
   private:
     QString who_;

@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
 
     g_appData.languageIndex = qt::LanguageFromEnvironment();
     ReadVersionBlock(g_appData);
-    qt::LogindInhibitor inhibitor(qt::ProductTitle(g_appData.languageIndex),
+    qt::LogindInhibitor keepAwake(qt::ProductTitle(g_appData.languageIndex),
                                   qt::Text(kIdsUpdating, g_appData.languageIndex));
-    return qt::RunUpdater(options, g_appData, inhibitor);
+    return qt::RunUpdater(options, g_appData, keepAwake);
 }

@@ -2,18 +2,16 @@
 
 #include <QApplication>
 #include <cstdio>
-#include <cstdlib>
+#include <memory>
 
+#include "emulator/emulated_setup.h"
+#include "hid/hid_platform.h"
 #include "programs/talvo-updater/dialogs.h"
 #include "programs/talvo-updater/main_window.h"
-#include "programs/talvo-updater/single_instance.h"
 #include "resources/resource_ids.h"
+#include "shell/platform.h"
 
 namespace talvo::qt {
-
-namespace {
-constexpr double kMaxSpeed = 1000.0;
-}  // namespace
 
 bool ParseUpdaterOptions(const std::vector<std::string>& args, UpdaterOptions& options,
                          std::string& error) {
@@ -33,13 +31,12 @@ bool ParseUpdaterOptions(const std::vector<std::string>& args, UpdaterOptions& o
             }
         } else if (arg.rfind("--speed=", 0) == 0) {
             const std::string value = arg.substr(8);
-            char* end = nullptr;
-            options.speed = std::strtod(value.c_str(), &end);
-            if (value.empty() || *end != '\0' || !(options.speed >= 1.0) ||
-                options.speed > kMaxSpeed) {
+            const std::optional<double> speed = ParseEmulatorSpeed(value);
+            if (!speed) {
                 error = "--speed wants a number from 1 to 1000, not \"" + value + "\"";
                 return false;
             }
+            options.speed = *speed;
         } else {
             error = "unknown option: " + arg;
             return false;
@@ -68,42 +65,31 @@ std::string UpdaterHelpText() {
            "it, 3 after an error box.\n";
 }
 
-EmulatedDevice::EmulatedDevice(const Scenario& scenario, double speed) {
-    if (speed > 1.0) {
-        clock_.emplace(speed);
-        scopedClock_.emplace(*clock_);
-    }
-    talvo_ = std::make_unique<EmulatedTalvo>(bus_, scenario);
-}
-
-EmulatedDevice::~EmulatedDevice() {
-    // The device goes before the bus and the clock it runs on.
-    talvo_.reset();
-}
-
-int RunUpdater(const UpdaterOptions& options, const AppData& app, ISleepInhibitor& inhibitor) {
-    SingleInstanceLock lock;
-    switch (lock.Acquire()) {
-        case SingleInstanceLock::Result::kAcquired:
+int RunUpdater(const UpdaterOptions& options, const AppData& app, IKeepAwake& keepAwake) {
+    NamedMutex lock;
+    switch (lock.Create(kInstanceLockName)) {
+        case NamedMutex::Result::Created:
             break;
-        case SingleInstanceLock::Result::kHeldElsewhere:
+        case NamedMutex::Result::AlreadyExists:
             ShowMessageBox(nullptr, QMessageBox::Information, kIdsAlreadyRunning,
                            app.languageIndex);
             return 0;
-        case SingleInstanceLock::Result::kUnavailable:
+        case NamedMutex::Result::Failed:
             // Nothing tells whether another one runs; going on serves the
             // user better than ending without a word.
-            std::fprintf(stderr, "talvo-updater: cannot lock %s; not checking for another run\n",
-                         SingleInstanceLock::DefaultPath().c_str());
+            std::fputs(
+                "talvo-updater: cannot take the single-instance lock; not checking for "
+                "another run\n",
+                stderr);
             break;
     }
 
-    std::unique_ptr<EmulatedDevice> emulated;
+    std::unique_ptr<EmulatedSetup> emulated;
     if (options.emulate) {
         emulated =
-            std::make_unique<EmulatedDevice>(Scenario::Named(options.scenario), options.speed);
+            std::make_unique<EmulatedSetup>(Scenario::Named(options.scenario), options.speed);
     }
-    MainWindow window(app, inhibitor);
+    MainWindow window(app, keepAwake, emulated ? emulated->Platform() : HidPlatform::Native());
     if (const int code = window.Start(); code != 0) {
         return code;
     }

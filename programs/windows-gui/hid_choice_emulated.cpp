@@ -1,18 +1,14 @@
 // The test build: an emulated TALVO on an emulated bus instead of the
 // system's HID devices. TALVO_EMULATOR_SCENARIO names its scenario
-// ("current" when unset); TALVO_EMULATOR_SPEEDUP, when set to a number of at
-// least 1, runs the device side's clock that much faster than real time.
+// ("current" when unset); TALVO_EMULATOR_SPEEDUP, when set, runs the device
+// side's clock that much faster than real time (a number from 1 to 1000).
 // TALVO_EMULATOR_VERSION, when set, is the version text the device reports
 // for every firmware type (at most 15 characters).
 #include <cstdlib>
 #include <optional>
 
+#include "emulator/emulated_setup.h"
 #include "programs/windows-gui/hid_choice.h"
-#include "base/clock.h"
-#include "emulator/emulated_talvo.h"
-#include "emulator/scenario.h"
-#include "hid/emulated_bus.h"
-#include "hid/hid_platform.h"
 
 namespace talvo {
 
@@ -20,24 +16,11 @@ namespace {
 
 class EmulatedChoice final : public HidChoice {
   public:
-    EmulatedChoice(const Scenario& scenario, double speedup) {
-        if (speedup > 1.0) {
-            clock.emplace(speedup);
-            scopedClock.emplace(*clock);
-        }
-        talvo.emplace(bus, scenario);
-    }
-    ~EmulatedChoice() override {
-        // The device goes before the bus and the clock it runs on.
-        talvo.reset();
-    }
+    EmulatedChoice(const Scenario& scenario, double speedup) : setup_(scenario, speedup) {}
+    IHidPlatform& Platform() override { return setup_.Platform(); }
 
   private:
-    std::optional<ScaledClock> clock;
-    std::optional<ScopedClock> scopedClock;
-    EmulatedBus bus;
-    ScopedHidPlatform platform{bus};
-    std::optional<EmulatedTalvo> talvo;
+    EmulatedSetup setup_;
 };
 
 }  // namespace
@@ -66,9 +49,8 @@ std::unique_ptr<HidChoice> ChooseHidPlatform(std::string* error) {
     }
     double speedup = 1.0;
     if (const char* s = std::getenv("TALVO_EMULATOR_SPEEDUP"); s != nullptr && *s != '\0') {
-        char* end = nullptr;
-        speedup = std::strtod(s, &end);
-        if (end == s || *end != '\0' || !(speedup >= 1.0) || speedup > 1000.0) {
+        const std::optional<double> parsed = ParseEmulatorSpeed(s);
+        if (!parsed) {
             if (error != nullptr) {
                 *error =
                     std::string("TALVO_EMULATOR_SPEEDUP must be a number from 1 to 1000, not \"") +
@@ -76,6 +58,7 @@ std::unique_ptr<HidChoice> ChooseHidPlatform(std::string* error) {
             }
             return nullptr;
         }
+        speedup = *parsed;
     }
     return std::make_unique<EmulatedChoice>(*scenario, speedup);
 }

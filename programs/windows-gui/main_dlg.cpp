@@ -1,9 +1,9 @@
 #include "programs/windows-gui/main_dlg.h"
 
-#include "shell/strings.h"
-#include "resources/resource_ids.h"
-#include "programs/windows-gui/license_dlg.h"
 #include "programs/windows-gui/about_dlg.h"
+#include "programs/windows-gui/license_dlg.h"
+#include "resources/resource_ids.h"
+#include "shell/strings.h"
 
 namespace talvo {
 
@@ -15,13 +15,6 @@ constexpr std::uint32_t kWmPaint = 0x000F;
 constexpr std::uint32_t kWmQueryDragIcon = 0x0037;
 
 constexpr std::int32_t kBoldExtraWeight = 300;
-// A busy device is asked again after this long, without limit.
-constexpr std::uint32_t kVersionRetryMs = 1000;
-constexpr char16_t kTypeNames[3][8] = {u"Fwup", u"Normal", u"DspMain"};
-
-bool IsAlertMessage(int baseId) {
-    return baseId == kIdsPressStart || baseId == kIdsConnectDevice || baseId == kIdsUpdateFailed;
-}
 
 }  // namespace
 
@@ -34,13 +27,13 @@ void DialogBoxHook(IMessageBoxWindow& box, LanguageIndex language) {
 
 // ---- construction and teardown -------------------------------------------
 
-CMainDlg::CMainDlg(const AppData& appData, PackageLoader loader)
+CMainDlg::CMainDlg(const AppData& appData, IHidPlatform& platform, IKeepAwake& keepAwake,
+                   PackageLoader loader)
     : Dialog(kIddMain, nullptr),
       app(appData),
-      loadPackage(loader),
       icon(kIdiApp),
-      controller(*this, BusyPolicy::AskAgainLater()),
-      progressDialog(this, appData) {
+      progressDialog(this, appData),
+      presenter(*this, PresenterPolicy::Windows(), platform, keepAwake, loader) {
     IgnoreEnterKey();
 }
 
@@ -59,11 +52,9 @@ CMainDlg::~CMainDlg() {
     }
     normalFont.Delete();
     boldFont.Delete();
-    // Before anything the updater thread reaches goes: this object (its
-    // observer), the window target and the package.
-    controller.End();
-    keepAwake.Release();
-    package.Clear();
+    // Before anything the updater thread reaches goes (this view, the
+    // message targets).
+    presenter.Shutdown();
 }
 
 void CMainDlg::BindControls() {
@@ -87,7 +78,7 @@ const MessageMap* CMainDlg::GetMessageMap() const {
         OnMessage<CMainDlg, &CMainDlg::OnTimer>(msg::kTimer),
         OnCommand<CMainDlg, &CMainDlg::OnStartClicked>(kIdcStart),
         OnCommand<CMainDlg, &CMainDlg::OnCancelClicked>(kIdcCancelButton),
-        OnMessage<CMainDlg, &CMainDlg::OnDeviceModeChanged>(kMsgDeviceMode),
+        OnMessage<CMainDlg, &CMainDlg::OnPosted>(kMsgDeviceMode),
         OnMessage<CMainDlg, &CMainDlg::OnUpdateEndedMessage>(kMsgUpdateEnded),
         OnMessage<CMainDlg, &CMainDlg::OnDeviceEvent>(kMsgDeviceEvent),
     };
@@ -95,49 +86,31 @@ const MessageMap* CMainDlg::GetMessageMap() const {
     return &map;
 }
 
-const MessageMap* CUpdaterDlg::GetMessageMap() const {
-    static const MessageMap map{CMainDlg::GetMessageMap(), {}};
-    return &map;
-}
-
 // ---- start-up --------------------------------------------------------------
 
 bool CMainDlg::OnInitDialog() {
     BindControls();
-    state = MainDialogState::Starting;
-    messageId = 0;
-    InitControls();
+    windowTarget = CreateMessageTarget();
+    return presenter.Start(windowTarget.get());
+}
 
+void CMainDlg::ShowStarting() {
+    InitControls();
     EnableWindow(false);
     ShowWindow(true);
     CenterWindow(nullptr);
     UpdateWindow();
+}
 
-    {
-        CLicenseDlg agreement(nullptr, app);
-        if (agreement.DoModal() != kIdOk) {
-            state = MainDialogState::Quitting;
-            PostQuitMessage(2);
-            return false;
-        }
-    }
+bool CMainDlg::AskAgreement() {
+    CLicenseDlg agreement(nullptr, app);
+    return agreement.DoModal() == kIdOk;
+}
 
-    if (loadPackage(package) != 1 || !package.HasAnyImage()) {
-        FatalError(kIdsPackageFailed);
-        return false;
-    }
+void CMainDlg::ShowPackage(const FirmwarePackage&) {
     LayOutImageColumns();
     currentVersionTemplate.Show(false);
     updatedVersionTemplate.Show(false);
-
-    windowTarget = CreateMessageTarget();
-    if (!controller.Begin(windowTarget.get())) {
-        FatalError(kIdsCannotFindDevice);
-        return false;
-    }
-    state = MainDialogState::Idle;
-    EnableWindow(true);
-    return true;
 }
 
 void CMainDlg::InitControls() {
@@ -170,6 +143,8 @@ void CMainDlg::InitControls() {
 }
 
 void CMainDlg::LayOutImageColumns() {
+    const FirmwarePackage& package = presenter.Package();
+    const VersionSlots deviceVersion = presenter.Facts().versions;
     const Rect a = currentVersionTemplate.RectInParent();
     const int pitch = a.Width() + 10;
     const auto inColumn = [&](Rect r, int k) {
@@ -188,7 +163,8 @@ void CMainDlg::LayOutImageColumns() {
         typeLabel[k] =
             CreateControlLike(typeTemplate, kIdcTypeLabelFirst + k, inColumn(typeRect, k));
         typeLabel[k].SetFont(typeTemplate.GetFont());
-        typeLabel[k].SetText(kTypeNames[slot]);
+        const char* name = ImageTypeLabel(slot);
+        typeLabel[k].SetText(std::u16string(name, name + std::char_traits<char>::length(name)));
         typeLabel[k].Show(false);
         ++k;
     }
@@ -199,7 +175,7 @@ void CMainDlg::LayOutImageColumns() {
         currentVersionBox[k] = CreateControlLike(currentVersionTemplate, kIdcCurrentVersionBoxes[k],
                                                  inColumn(currentRect, k));
         currentVersionBox[k].SetFont(currentVersionTemplate.GetFont());
-        currentVersionBox[k].SetText(controller.deviceVersion[k]);
+        currentVersionBox[k].SetText(deviceVersion[k]);
         currentVersionBox[k].Show(k == 0);
     }
 
@@ -217,72 +193,31 @@ void CMainDlg::LayOutImageColumns() {
 
 // ---- the device display ------------------------------------------------------
 
-std::intptr_t CMainDlg::OnDeviceModeChanged(std::uintptr_t wParam, std::intptr_t) {
-    controller.OnModeReport(static_cast<DeviceMode>(static_cast<std::uint32_t>(wParam)));
-    openingCursor.reset();
+std::intptr_t CMainDlg::OnPosted(std::uintptr_t wParam, std::intptr_t lParam) {
+    presenter.Handle(kMsgDeviceMode, wParam, lParam);
     return 0;
 }
 
-void CMainDlg::OnOpening() {
-    openingCursor.emplace();
+std::intptr_t CMainDlg::OnUpdateEndedMessage(std::uintptr_t wParam, std::intptr_t lParam) {
+    presenter.Handle(kMsgUpdateEnded, wParam, lParam);
+    return 0;
 }
 
-void CMainDlg::OnOpened() {
-    openingCursor.reset();
-}
-
-void CMainDlg::OnDeviceAbsent() {
-    KillTimer(kTimerVersionRetry);
-    if (state == MainDialogState::Starting || state == MainDialogState::Idle) {
-        SetMessage(kIdsConnectDevice);
-        if (g_openBoxWindow && boxMessageId == kIdsNoUpdateNeeded) {
-            // The confirmation box goes as if cancelled; its caller then
-            // disables Start.
-            PostTo(g_openBoxWindow, msg::kClose, 0, 0);
-        } else {
-            startButton.Enable(false);
-            NextDlgCtl(cancelButton);
-        }
-    }
-    ShowDeviceVersion();
-}
-
-void CMainDlg::OnDevicePresent(const VersionSlots&) {
-    KillTimer(kTimerVersionRetry);
-    if (!HasWindow()) {
-        return;
-    }
-    if (state == MainDialogState::Starting || state == MainDialogState::Idle) {
-        SetMessage(kIdsPressStart);
-        startButton.Enable(true);
-        NextDlgCtl(startButton);
-    }
-    ShowDeviceVersion();
-}
-
-void CMainDlg::OnDeviceBusy() {
-    // Busy: the whole reading starts again in a second.
-    SetTimer(kTimerVersionRetry, kVersionRetryMs);
-}
-
-void CMainDlg::ShowDeviceVersion() {
-    const VersionSlots& deviceVersion = controller.deviceVersion;
-    std::u16string shown = deviceVersion[1];
-    if (deviceVersion[1] != deviceVersion[2]) {
-        shown = kVersionNotRead;
+void CMainDlg::ShowOpening(bool opening) {
+    if (opening) {
+        openingCursor.emplace();
     } else {
-        for (const std::u16string& v : deviceVersion) {
-            if (v == kVersionNotRead) {
-                shown = kVersionNotRead;
-            }
-        }
+        openingCursor.reset();
     }
-    currentVersionBox[0].SetText(shown);
 }
 
-void CMainDlg::SetMessage(int baseId) {
-    messageId = baseId;
-    const Font& font = IsAlertMessage(baseId) ? boldFont : normalFont;
+void CMainDlg::ShowDevice(const DeviceFacts& facts) {
+    currentVersionBox[0].SetText(facts.summary);
+}
+
+void CMainDlg::ShowMessage(int baseId, bool alert) {
+    messageAlert = alert;
+    const Font& font = alert ? boldFont : normalFont;
     if (font) {
         messageText.SetFont(font.Handle(), true);
     }
@@ -290,31 +225,54 @@ void CMainDlg::SetMessage(int baseId) {
 }
 
 std::optional<Rgb> CMainDlg::OnCtlColor(Control control, CtlColorKind) {
-    if (control && control == messageText && IsAlertMessage(messageId)) {
+    if (control && control == messageText && messageAlert) {
         return Rgb{255, 0, 0};
     }
     return std::nullopt;
 }
 
-void CMainDlg::FatalError(int baseId) {
-    state = MainDialogState::Quitting;
-    const std::u16string text = LoadLocalizedString(baseId, app.languageIndex);
-    boxMessageId = baseId;
-    ShowMessageBox(this, text, title, mb::kOk | mb::kIconError, BoxHook());
-    g_openBoxWindow = {};
-    PostQuitMessage(3);
+void CMainDlg::StartTimer(PresenterTimer timer, std::uint32_t ms) {
+    SetTimer(static_cast<std::uintptr_t>(timer), ms);
 }
+
+void CMainDlg::StopTimer(PresenterTimer timer) {
+    KillTimer(static_cast<std::uintptr_t>(timer));
+}
+
+std::intptr_t CMainDlg::OnTimer(std::uintptr_t, std::intptr_t) {
+    // Only the version retry runs here (timer 1).
+    presenter.OnTimer(PresenterTimer::kBusyRetry);
+    UseDefault();
+    return 0;
+}
+
+// ---- boxes -------------------------------------------------------------------
 
 MessageBoxHook CMainDlg::BoxHook() const {
     const LanguageIndex language = app.languageIndex;
     return [language](IMessageBoxWindow& box) { DialogBoxHook(box, language); };
 }
 
-std::intptr_t CMainDlg::OnTimer(std::uintptr_t, std::intptr_t) {
-    KillTimer(kTimerVersionRetry);
-    controller.ReadVersions();
-    UseDefault();
-    return 0;
+void CMainDlg::OpenConfirmation(Confirmation) {
+    const std::u16string text = LoadLocalizedString(kIdsNoUpdateNeeded, app.languageIndex);
+    boxMessageId = kIdsNoUpdateNeeded;
+    const int answer = ShowMessageBox(
+        this, text, title, mb::kOkCancel | mb::kIconInformation | mb::kDefButton2, BoxHook());
+    g_openBoxWindow = {};
+    presenter.OnConfirmationClosed(answer == kIdOk);
+}
+
+void CMainDlg::CloseConfirmation() {
+    if (g_openBoxWindow && boxMessageId == kIdsNoUpdateNeeded) {
+        PostTo(g_openBoxWindow, msg::kClose, 0, 0);
+    }
+}
+
+void CMainDlg::ShowFatal(int baseId) {
+    const std::u16string text = LoadLocalizedString(baseId, app.languageIndex);
+    boxMessageId = baseId;
+    ShowMessageBox(this, text, title, mb::kOk | mb::kIconError, BoxHook());
+    g_openBoxWindow = {};
 }
 
 // ---- commands and the window's own messages ---------------------------------
@@ -326,25 +284,17 @@ std::intptr_t CMainDlg::OnSysCommand(std::uintptr_t command, std::intptr_t) {
         return 0;
     }
     if ((command & 0xFFF0) == kScClose) {
-        if (state != MainDialogState::Updating) {
-            state = MainDialogState::Quitting;
-            PostQuitMessage(2);
-        }
+        presenter.OnCloseCommand();
         return 0;
     }
     UseDefault();
     return 0;
 }
 
-void CMainDlg::OnCancelClicked() {
-    state = MainDialogState::Quitting;
-    PostQuitMessage(2);
-}
-
 void CMainDlg::OnCancel() {
+    // Esc: only while the Cancel button can be pressed.
     if (cancelButton.IsEnabled()) {
-        state = MainDialogState::Quitting;
-        PostQuitMessage(2);
+        presenter.OnCancelClicked();
     }
 }
 
@@ -360,99 +310,35 @@ std::intptr_t CMainDlg::OnQueryDragIcon(std::uintptr_t, std::intptr_t) {
 }
 
 std::intptr_t CMainDlg::OnDestroy(std::uintptr_t, std::intptr_t) {
-    state = MainDialogState::Quitting;
-    if (progressDialog.HasWindow()) {
-        progressDialog.DestroyWindow();
-    }
-    EnableWindow(true);
-    cancelButton.Enable(true);
-    KillTimer(kTimerVersionRetry);
-    controller.StopWatching();
+    presenter.OnWindowDestroyed();
     UseDefault();
     return 0;
 }
 
 // ---- the update run ----------------------------------------------------------
 
-void CMainDlg::OnStartClicked() {
-    if (controller.UpdateNeeded(package)) {
-        StartUpdate();
-        return;
-    }
-
-    const std::u16string text = LoadLocalizedString(kIdsNoUpdateNeeded, app.languageIndex);
-    boxMessageId = kIdsNoUpdateNeeded;
-    const int answer = ShowMessageBox(
-        this, text, title, mb::kOkCancel | mb::kIconInformation | mb::kDefButton2, BoxHook());
-    g_openBoxWindow = {};
-    if (answer == kIdOk) {
-        StartUpdate();
-        return;
-    }
-    if (g_currentDeviceMode.load() == kDeviceModeNone) {
-        startButton.Enable(false);
-        NextDlgCtl(cancelButton);
-    }
-}
-
-void CMainDlg::StartUpdate() {
-    if (state == MainDialogState::Quitting) {
-        return;
-    }
-    startButton.Enable(false);
-    cancelButton.Enable(false);
-
+bool CMainDlg::OpenProgress(IMessageTarget** window) {
     if (!progressDialog.Create(this)) {
-        FatalError(kIdsUpdateFailed);
-        return;
+        return false;
     }
     progressDialog.ShowWindow(true);
     progressDialog.CenterWindow(this);
     progressDialog.SetPosition(progressDialog.WindowRect().left, WindowRect().top);
     EnableWindow(false);
+    // The progress dialog follows WM_APP+2 by itself.
+    progressTarget = progressDialog.CreateMessageTarget();
+    *window = progressTarget.get();
+    return true;
+}
 
-    if (!controller.updater.HasThread() && HasWindow()) {
-        progressWindow.store(progressDialog.Window().value);
-        keepAwake.Acquire();
-        if (controller.StartUpdate(package)) {
-            state = MainDialogState::Updating;
-            SetMessage(kIdsUpdating);
-            return;
-        }
-        progressWindow.store(0);
-        keepAwake.Release();
-    }
-
+void CMainDlg::CloseProgress() {
     if (progressDialog.HasWindow()) {
         progressDialog.DestroyWindow();
     }
     EnableWindow(true);
-    cancelButton.Enable(true);
-    FatalError(kIdsUpdateFailed);
 }
 
-void CMainDlg::OnUpdateProgress(std::uint32_t percent) {
-    PostTo(WindowRef{progressWindow.load()}, kMsgUpdateProgress, percent, 0);
-}
-
-std::intptr_t CMainDlg::OnUpdateEndedMessage(std::uintptr_t success, std::intptr_t) {
-    state = MainDialogState::UpdateEnded;
-    controller.OnUpdateEnded(success == 1);
-    return 0;
-}
-
-void CMainDlg::OnUpdateEnded(bool success, ResultCode) {
-    progressWindow.store(0);
-    keepAwake.Release();
-    ShowDeviceVersion();
-
-    if (progressDialog.HasWindow()) {
-        progressDialog.DestroyWindow();
-    }
-    EnableWindow(true);
-    cancelButton.Enable(true);
-    ForceForeground();
-    SetMessage(success ? kIdsUpdated : kIdsUpdateFailed);
+void CMainDlg::ShowUpdateEnded() {
     for (int k = 0; k < columnCount; ++k) {
         updatedVersionBox[k].Enable(false);
     }

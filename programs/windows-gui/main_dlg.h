@@ -1,40 +1,28 @@
-// The main dialog: the program's one main window. On creation it asks for
-// the agreement, loads the firmware package, lays out the version columns
-// and starts the device watcher; from then on it follows the device (open
-// the connection, read the versions with command 6, show them beside the
-// package's) and runs the one update a program run may make: the
-// confirmation box, the progress dialog, the update thread and the outcome.
+// The main dialog: the program's one main window, a renderer of the
+// UpdatePresenter (presenter/). It builds its controls from template 200
+// (the version columns, the fonts, the system menu's about item), turns the
+// presenter's calls into control texts, fonts and colours, message boxes,
+// the progress dialog and timer 1, and hands the window's messages and the
+// user's clicks to the presenter, which decides what they mean: the
+// agreement, the package and the watcher at start-up, the device display,
+// Start with its confirmation, the update and its end, and the exit code.
 //
-// The device conversation itself is the UpdateController's; this class is
-// its view. Everything here runs on the UI thread except OnUpdateProgress
-// (update thread), which only posts a message.
+// Everything here runs on the UI thread; the worker threads reach the
+// window only through the presenter's posts.
 #pragma once
 
 #include <array>
-#include <atomic>
-#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
-#include "shell/app_data.h"
-#include "device/device_mode.h"
-#include "device/update_controller.h"
-#include "device/version_rules.h"
-#include "firmware/firmware_package.h"
-#include "ui/dialog.h"
-#include "programs/windows-gui/main_keep_awake.h"
+#include "presenter/update_presenter.h"
 #include "programs/windows-gui/progress_dlg.h"
+#include "shell/app_data.h"
+#include "shell/keep_awake.h"
+#include "ui/dialog.h"
 
 namespace talvo {
-
-enum class MainDialogState : std::int32_t {
-    Constructed = 0,  // object exists, window not yet initialised
-    Starting = 1,     // OnInitDialog is running
-    Idle = 2,         // watcher running; waiting for the device and for Start
-    Updating = 3,     // the update thread runs
-    UpdateEnded = 4,  // an update has ended, successfully or not
-    Quitting = 5,     // the quit message was posted or the window is going
-};
 
 // The message box the main dialog has open (for closing the confirmation
 // box when the device goes), or none. UI thread only.
@@ -45,32 +33,21 @@ extern WindowRef g_openBoxWindow;
 // catalogue's texts for OK (599) and Cancel (601).
 void DialogBoxHook(IMessageBoxWindow& box, LanguageIndex language);
 
-// The text shown for a version the device did not give.
-inline constexpr const char16_t* kVersionNotRead = kVersionUnknown;
-
-class CMainDlg : public Dialog, private IUpdateObserver {
+class CMainDlg : public Dialog, private IUpdateView {
   public:
-    // Fills `package` from the firmware the program carries; 1 when at least
-    // one slot holds an image.
-    using PackageLoader = int (*)(FirmwarePackage& package);
+    using PackageLoader = UpdatePresenter::PackageLoader;
 
-    explicit CMainDlg(const AppData& app = g_appData, PackageLoader loader = &LoadFirmwarePackage);
+    // The device is opened on `platform` and the system kept awake through
+    // `keepAwake` during the update; both must outlive the dialog.
+    CMainDlg(const AppData& app, IHidPlatform& platform, IKeepAwake& keepAwake,
+             PackageLoader loader = &LoadFirmwarePackage);
     ~CMainDlg() override;
 
-    // The message area: base string ID, in bold red for 4000, 4001, 4006.
-    void SetMessage(int baseId);
-    // Error box with the text of `baseId`, then quit with code 3.
-    void FatalError(int baseId);
-    // Shows the device's versions in the visible column.
-    void ShowDeviceVersion();
-
-    MainDialogState State() const { return state; }
-    int MessageId() const { return messageId; }
-    const VersionSlots& DeviceVersions() const { return controller.deviceVersion; }
-    const FirmwarePackage& Package() const { return package; }
-    bool KeepingAwake() const { return keepAwake.Held(); }
-    CFirmUpdater& Updater() { return controller.updater; }
-    CDeviceCommApp& Connection() { return controller.connection; }
+    MainDialogState State() const { return presenter.State(); }
+    int MessageId() const { return presenter.MessageId(); }
+    // Device versions by slot: empty when not read, "---" when refused.
+    VersionSlots DeviceVersions() const { return presenter.Facts().versions; }
+    const UpdateController& Controller() const { return presenter.Controller(); }
 
   protected:
     const MessageMap* GetMessageMap() const override;
@@ -82,8 +59,10 @@ class CMainDlg : public Dialog, private IUpdateObserver {
   private:
     void InitControls();
     void LayOutImageColumns();
-    void StartUpdate();
     void BindControls();
+    Control& ButtonOf(Button button) {
+        return button == Button::kStart ? startButton : cancelButton;
+    }
     // The activation hook for the boxes this dialog opens, in its language.
     MessageBoxHook BoxHook() const;
 
@@ -92,24 +71,35 @@ class CMainDlg : public Dialog, private IUpdateObserver {
     std::intptr_t OnPaint(std::uintptr_t, std::intptr_t);
     std::intptr_t OnQueryDragIcon(std::uintptr_t, std::intptr_t);
     std::intptr_t OnTimer(std::uintptr_t id, std::intptr_t);
-    std::intptr_t OnDeviceModeChanged(std::uintptr_t mode, std::intptr_t);
-    std::intptr_t OnUpdateEndedMessage(std::uintptr_t success, std::intptr_t);
+    // WM_APP+4 and WM_APP+3, for the presenter.
+    std::intptr_t OnPosted(std::uintptr_t wParam, std::intptr_t lParam);
+    std::intptr_t OnUpdateEndedMessage(std::uintptr_t wParam, std::intptr_t lParam);
     std::intptr_t OnDeviceEvent(std::uintptr_t, std::intptr_t) { return 0; }
-    void OnStartClicked();
-    void OnCancelClicked();
+    void OnStartClicked() { presenter.OnStartClicked(); }
+    void OnCancelClicked() { presenter.OnCancelClicked(); }
 
-    // What the controller reports.
-    void OnOpening() override;
-    void OnOpened() override;
-    void OnDeviceAbsent() override;
-    void OnDevicePresent(const VersionSlots& versions) override;
-    void OnDeviceBusy() override;
-    // The run's overall percentage, posted to the progress dialog as WM_APP+2.
-    void OnUpdateProgress(std::uint32_t percent) override;
-    void OnUpdateEnded(bool success, ResultCode result) override;
+    // IUpdateView: what the presenter shows.
+    void ShowStarting() override;
+    bool AskAgreement() override;
+    void ShowPackage(const FirmwarePackage& package) override;
+    void ShowStarted() override { EnableWindow(true); }
+    void ShowOpening(bool opening) override;
+    void ShowMessage(int baseId, bool alert) override;
+    void ShowDevice(const DeviceFacts& facts) override;
+    void EnableButton(Button button, bool enable) override { ButtonOf(button).Enable(enable); }
+    void Focus(Button button) override { NextDlgCtl(ButtonOf(button)); }
+    void OpenConfirmation(Confirmation question) override;
+    void CloseConfirmation() override;
+    void StartTimer(PresenterTimer timer, std::uint32_t ms) override;
+    void StopTimer(PresenterTimer timer) override;
+    bool OpenProgress(IMessageTarget** window) override;
+    void CloseProgress() override;
+    void BringToFront() override { ForceForeground(); }
+    void ShowUpdateEnded() override;
+    void ShowFatal(int baseId) override;
+    void EndProgram(const EndResult& result) override { PostQuitMessage(result.ExitCode()); }
 
     const AppData& app;
-    PackageLoader loadPackage;
 
     std::array<Control, 3> typeLabel;
     std::array<Control, 3> currentVersionBox;
@@ -118,23 +108,18 @@ class CMainDlg : public Dialog, private IUpdateObserver {
     int icon = 0;
     Font normalFont;
     Font boldFont;
-    // Where the worker threads post: the dialog's window as created. It
-    // and the package outlive the controller's threads (declared before it).
+    // Where the worker threads post: the dialog's window and, during the
+    // update, the progress dialog's. They outlive the presenter's threads
+    // (declared before it).
     std::unique_ptr<IMessageTarget> windowTarget;
-    // imageData, imageLength and imageVersion by ImageType.
-    FirmwarePackage package;
+    std::unique_ptr<IMessageTarget> progressTarget;
     int columnCount = 0;
-    UpdateController controller;
-    // The wait cursor while the controller opens the device.
-    std::optional<WaitCursor> openingCursor;
     CFirmUpProgressDlg progressDialog;
-    // The progress dialog's window while an update runs, for the update
-    // thread's progress posts.
-    std::atomic<std::uintptr_t> progressWindow{0};
-    KeepAwakeRequest keepAwake;
-    MainDialogState state = MainDialogState::Constructed;
+    // The wait cursor while the presenter opens the device.
+    std::optional<WaitCursor> openingCursor;
     int boxMessageId = 0;
-    int messageId = 0;
+    bool messageAlert = false;
+    UpdatePresenter presenter;
 
     Control headingText;
     Control typeTemplate;
@@ -145,15 +130,6 @@ class CMainDlg : public Dialog, private IUpdateObserver {
     Control messageText;
     Control startButton;
     Control cancelButton;
-};
-
-// The class the application creates; it adds nothing.
-class CUpdaterDlg : public CMainDlg {
-  public:
-    using CMainDlg::CMainDlg;
-
-  protected:
-    const MessageMap* GetMessageMap() const override;
 };
 
 }  // namespace talvo

@@ -9,8 +9,9 @@
 
 namespace talvo {
 
-CUpdaterApp::CUpdaterApp(AppData& appData, CMainDlg::PackageLoader loader)
-    : data(appData), loadPackage(loader) {}
+CUpdaterApp::CUpdaterApp(AppData& appData, IHidPlatform& hidPlatform, IKeepAwake& keepAwakeImpl,
+                         CMainDlg::PackageLoader loader)
+    : data(appData), platform(hidPlatform), keepAwake(keepAwakeImpl), loadPackage(loader) {}
 
 CUpdaterApp::~CUpdaterApp() {
     // Normally ExitInstance has removed the dialog already.
@@ -46,7 +47,7 @@ bool CUpdaterApp::InitInstance() {
             break;
     }
 
-    mainWindow.reset(new (std::nothrow) CUpdaterDlg(data, loadPackage));
+    mainWindow.reset(new (std::nothrow) CMainDlg(data, platform, keepAwake, loadPackage));
     if (!mainWindow) {
         return false;
     }
@@ -66,7 +67,7 @@ int CUpdaterApp::Run() {
 }
 
 int CUpdaterApp::ExitInstance() {
-    if (std::unique_ptr<CUpdaterDlg> dialog = std::move(mainWindow)) {
+    if (std::unique_ptr<CMainDlg> dialog = std::move(mainWindow)) {
         dialog->DestroyWindow();
         dialog.reset();
     }

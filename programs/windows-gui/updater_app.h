@@ -21,8 +21,10 @@ inline constexpr char16_t kSingleInstanceMutexName[] = u"TALVO-FW-UPDATER-MUTEX"
 
 class CUpdaterApp {
   public:
-    explicit CUpdaterApp(AppData& data = g_appData,
-                         CMainDlg::PackageLoader loader = &LoadFirmwarePackage);
+    // The main dialog opens the device on `platform` and keeps the system
+    // awake through `keepAwake`; both must outlive the application object.
+    CUpdaterApp(AppData& data, IHidPlatform& platform, IKeepAwake& keepAwake = SystemKeepAwake(),
+                CMainDlg::PackageLoader loader = &LoadFirmwarePackage);
     // Releases the single-instance mutex.
     ~CUpdaterApp();
     CUpdaterApp(const CUpdaterApp&) = delete;
@@ -41,14 +43,16 @@ class CUpdaterApp {
     // caption, string 599 on OK.
     static void AlreadyRunningHook(IMessageBoxWindow& box, LanguageIndex language);
 
-    CUpdaterDlg* MainWindow() const { return mainWindow.get(); }
+    CMainDlg* MainWindow() const { return mainWindow.get(); }
     bool HoldsInstanceMutex() const { return singleInstanceMutex.IsHeld(); }
 
   private:
     NamedMutex singleInstanceMutex;
     AppData& data;
+    IHidPlatform& platform;
+    IKeepAwake& keepAwake;
     CMainDlg::PackageLoader loadPackage;
-    std::unique_ptr<CUpdaterDlg> mainWindow;
+    std::unique_ptr<CMainDlg> mainWindow;
     bool loopRan = false;
     int quitCode = 0;
 };

@@ -14,7 +14,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         MessageBoxA(nullptr, error.c_str(), "TALVO FW-Updater", MB_OK | MB_ICONERROR);
         return 1;
     }
-    // Destroyed before the HID platform it may still be using.
-    talvo::CUpdaterApp app;
+    // Destroyed before the HID platform it uses.
+    talvo::CUpdaterApp app(talvo::g_appData, hid->Platform());
     return app.RunApplication();
 }

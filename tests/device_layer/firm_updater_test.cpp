@@ -12,11 +12,11 @@
 
 #include "base/clock.h"
 #include "device/device_comm_app.h"
-#include "device/update_session.h"
 #include "firmware/firmware_package.h"
 #include "hid/emulated_bus.h"
 #include "protocol/diagnostics.h"
 #include "tests/device_layer/fake_talvo.h"
+#include "tests/e2e/update_session.h"
 #include "tools/fw_image_builder.h"
 
 namespace talvo {
@@ -121,8 +121,8 @@ TEST_F(UpdaterTest, NormalModeDeviceIsRestartedSettledAndGetsBothImages) {
     EXPECT_EQ(progress.back(), 100u);
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_TRUE(lines.all.empty());
-    EXPECT_FALSE(session.updater.HasThread());
-    EXPECT_FALSE(session.connection.IsOpen());
+    EXPECT_FALSE(session.UpdateRunning());
+    EXPECT_FALSE(session.DeviceReady());
 }
 
 TEST_F(UpdaterTest, DeviceAlreadyInUpdateModeGetsNoRestartRequest) {

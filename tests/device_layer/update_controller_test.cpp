@@ -1,5 +1,6 @@
-// The update controller where no other test reaches it: its two busy
-// policies and its teardown while an update runs.
+// The update controller where no other test reaches it: a busy device's
+// reading (abandoned, or with busy taken as a refusal) and its teardown
+// while an update runs.
 #include "device/update_controller.h"
 
 #include <gtest/gtest.h>
@@ -33,7 +34,7 @@ struct Recorder : IUpdateObserver {
         shown = versions;
     }
     void OnDeviceBusy() override { ++busy; }
-    void OnUpdateProgress(std::uint32_t) override { ++progress; }
+    void OnUpdateProgress(std::uint32_t, std::uint32_t) override { ++progress; }
     void OnUpdateEnded(bool, ResultCode) override { ++ended; }
 
     int absent = 0;
@@ -67,10 +68,10 @@ class ControllerTest : public ::testing::Test {
     Recorder seen;
 };
 
-// Catches: the dialog's policy waiting on the UI thread or giving up with
-// "---" instead of abandoning the reading for its caller to repeat.
-TEST_F(ControllerTest, AskAgainLaterAbandonsTheReadingAndTheNextOneReadsAllThree) {
-    UpdateController controller(seen, BusyPolicy::AskAgainLater());
+// Catches: a busy answer waited out on the UI thread or given up as "---"
+// instead of abandoning the reading for its owner to repeat.
+TEST_F(ControllerTest, BusyAbandonsTheReadingAndTheNextOneReadsAllThree) {
+    UpdateController controller(seen);
     device.SetMode(1);
     BusyFor(2);
     controller.OnModeReport(kDeviceModeNormal);
@@ -86,23 +87,18 @@ TEST_F(ControllerTest, AskAgainLaterAbandonsTheReadingAndTheNextOneReadsAllThree
               (std::vector<std::string>{"0/6 v=0", "0/6 v=0", "0/6 v=0", "0/6 v=1", "0/6 v=3"}));
 }
 
-// Catches: the terminal's bounded retry asking without end, or one time
-// too few or too many, before a slot reads "---".
-TEST_F(ControllerTest, RetryInPlaceAsksTheSameSlotAgainUpToItsLimit) {
-    UpdateController controller(seen, BusyPolicy::RetryInPlace(2, 1000));
+// Catches: a busy answer taken as a refusal reading anything but "---", or
+// ending the reading there instead of going on with the other slots.
+TEST_F(ControllerTest, BusyTakenAsARefusalReadsThatSlotAsUnknownAndGoesOn) {
+    UpdateController controller(seen);
     device.SetMode(1);
-    BusyFor(2);
     controller.OnModeReport(kDeviceModeNormal);
     ASSERT_EQ(seen.present, 1);
-    EXPECT_EQ(seen.shown, (VersionSlots{u"1.05", u"1.05", u"1.05"}));
-
-    BusyFor(3);
-    controller.ReadVersions();
+    BusyFor(1);
+    controller.ReadVersions(true);
     ASSERT_EQ(seen.present, 2);
     EXPECT_EQ(seen.busy, 0);
     EXPECT_EQ(seen.shown, (VersionSlots{u"---", u"1.05", u"1.05"}));
-    const std::vector<std::string> log = device.Log();
-    EXPECT_EQ(std::count(log.begin(), log.end(), "0/6 v=0"), 3 + 3);
 }
 
 // Catches: a controller that abandons its updater thread after a stop limit
@@ -123,7 +119,7 @@ TEST_F(ControllerTest, TearingDownMidUpdateEndsTheUpdaterBeforeTheControllerGoes
     device.SetMode(1);
 
     UiMessageQueue queue;
-    auto controller = std::make_unique<UpdateController>(seen, BusyPolicy::AskAgainLater());
+    auto controller = std::make_unique<UpdateController>(seen);
     ASSERT_TRUE(controller->Begin(&queue));
     const auto pumpUntil = [&](const auto& done) {
         for (int i = 0; i < 2000 && !done(); ++i) {

@@ -82,10 +82,10 @@ Outcome Rig::Run(const Scenario& scenario, const FirmwarePackage& package,
             }
         }
     }
-    const bool updaterGone = !s.updater.HasThread() && s.updater.ExitCode() != Thread::kStillActive;
-    s.watcher.End();
-    outcome.threadsGone =
-        updaterGone && !s.watcher.HasThread() && s.watcher.ExitCode() != Thread::kStillActive;
+    // The updater was taken down with its end message; the watcher ends
+    // when asked.
+    const bool updaterGone = !s.UpdateRunning();
+    outcome.threadsGone = s.End() && updaterGone;
     return outcome;
 }
 

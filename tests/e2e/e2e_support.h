@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "base/clock.h"
-#include "device/update_session.h"
+#include "tests/e2e/update_session.h"
 #include "emulator/emulated_talvo.h"
 #include "emulator/scenario.h"
 #include "firmware/firmware_package.h"

@@ -89,7 +89,7 @@ std::vector<std::string> RunOnce(const FirmwarePackage& package, const PointFaul
             // update talks to the device.
             s.PumpUntil(
                 [&] {
-                    for (const auto& version : s.deviceVersion) {
+                    for (const auto& version : s.Versions()) {
                         if (version.empty()) {
                             return false;
                         }

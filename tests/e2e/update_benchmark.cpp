@@ -23,7 +23,7 @@
 #include "base/clock.h"
 #include "device/device_comm_app.h"
 #include "device/device_watcher.h"
-#include "device/update_session.h"
+#include "tests/e2e/update_session.h"
 #include "emulator/emulated_talvo.h"
 #include "emulator/scenario.h"
 #include "programs/talvo-emulator/uhid_mirror.h"

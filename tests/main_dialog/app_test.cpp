@@ -62,7 +62,7 @@ TEST(AppExit, WithoutAWindowSystemStartUpEndsAtOnceWithZero) {
     HeadlessPlatform platform;
     ScopedAppPlatform scopedPlatform(platform);
     AppData data;
-    CUpdaterApp app(data);
+    CUpdaterApp app(data, HidPlatform::Native());
     EXPECT_EQ(app.RunApplication(), 0);
     EXPECT_FALSE(app.MainWindow());
 }
@@ -169,36 +169,31 @@ class RefusingKeepAwake final : public IKeepAwake {
     int ends = 0;
 };
 
-TEST(KeepAwakeRequest, HoldsOneRequestAndGivesItBackToItsGrantor) {
-    testing::CountingKeepAwake first;
-    testing::CountingKeepAwake second;
-    KeepAwake::SetCurrent(&first);
+// Catches a request that asks twice, gives back twice, or gives back what
+// was refused.
+TEST(KeepAwakeRequest, HoldsOneRequestAndGivesBackOnlyWhatWasGranted) {
+    testing::CountingKeepAwake counting;
     {
-        KeepAwakeRequest r;
+        KeepAwakeRequest r(counting);
         r.Acquire();
         r.Acquire();
         EXPECT_TRUE(r.Held());
-        EXPECT_EQ(first.begins.load(), 1);
-        KeepAwake::SetCurrent(&second);
+        EXPECT_EQ(counting.begins.load(), 1);
         r.Release();
-        EXPECT_EQ(first.ends.load(), 1);
-        EXPECT_EQ(second.ends.load(), 0);
         r.Release();
-        EXPECT_EQ(first.ends.load(), 1);
+        EXPECT_EQ(counting.ends.load(), 1);
         r.Acquire();
     }
-    EXPECT_EQ(second.begins.load(), 1);
-    EXPECT_EQ(second.ends.load(), 1) << "released on destruction";
+    EXPECT_EQ(counting.begins.load(), 2);
+    EXPECT_EQ(counting.ends.load(), 2) << "released on destruction";
 
     RefusingKeepAwake refusing;
-    KeepAwake::SetCurrent(&refusing);
     {
-        KeepAwakeRequest r;
+        KeepAwakeRequest r(refusing);
         r.Acquire();
         EXPECT_FALSE(r.Held());
     }
     EXPECT_EQ(refusing.ends, 0) << "nothing to give back";
-    KeepAwake::SetCurrent(nullptr);
 }
 
 }  // namespace

@@ -15,9 +15,8 @@ bool Eventually(const std::function<bool()>& cond, std::chrono::milliseconds lim
     }
 }
 
-AppRig::AppRig(CMainDlg::PackageLoader loader) : app(data, loader) {
+AppRig::AppRig(CMainDlg::PackageLoader loader) : app(data, bus_, keepAwake, loader) {
     backend.SetTimerSpeedup(kSpeedup);
-    KeepAwake::SetCurrent(&keepAwake);
 }
 
 AppRig::~AppRig() {
@@ -32,7 +31,6 @@ AppRig::~AppRig() {
         uiThread_.join();
     }
     talvo.reset();
-    KeepAwake::SetCurrent(nullptr);
 }
 
 void AppRig::Start(const Scenario& scenario) {

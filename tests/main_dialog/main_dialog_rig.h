@@ -18,12 +18,12 @@
 #include "emulator/scenario.h"
 #include "hid/emulated_bus.h"
 #include "hid/hid_platform.h"
+#include "shell/keep_awake.h"
 #include "resources/catalogue.h"
 #include "resources/resource_ids.h"
 #include "tests/headless_ui/headless_backend.h"
 #include "tests/headless_ui/headless_platform.h"
 #include "tests/headless_ui/headless_user.h"
-#include "programs/windows-gui/main_keep_awake.h"
 
 namespace talvo::testing {
 
@@ -95,7 +95,6 @@ class AppRig {
     ScopedUiBackend scopedUi_{backend};
     ScopedAppPlatform scopedPlatform_{platform};
     EmulatedBus bus_;
-    ScopedHidPlatform hid_{bus_};
     ScaledClock clock_{kSpeedup};
     ScopedClock scopedClock_{clock_};
 

@@ -97,7 +97,7 @@ TEST(MainDialogDevice, ArrivalReadsTheVersionsAndDepartureClearsThemAgain) {
     EXPECT_EQ(u.FocusId(m), kIdcCancelButton);
     EXPECT_EQ(u.Text(m, 1011), u"");
     EXPECT_TRUE(rig.WithDialog<bool>([](CMainDlg* d) {
-        return d->DeviceVersions() == VersionSlots{} && !d->Connection().IsOpen();
+        return d->DeviceVersions() == VersionSlots{} && !d->Controller().ConnectionOpen();
     }));
 
     ASSERT_TRUE(u.PressEscape());

@@ -208,10 +208,8 @@ TEST(UpdateRun, SucceedsShowsProgressAndEndsInFrontWithClose) {
     EXPECT_EQ(rig.backend.ForegroundRequest(), m);
     EXPECT_EQ(rig.keepAwake.held.load(), 0);
     EXPECT_EQ(rig.keepAwake.begins.load(), 1);
-    EXPECT_TRUE(rig.WithDialog<bool>([](CMainDlg* d) {
-        return !d->Updater().HasThread() && d->Updater().connection == nullptr &&
-               d->Updater().jobCount == 0;
-    }));
+    EXPECT_TRUE(rig.WithDialog<bool>([](CMainDlg* d) { return !d->Controller().UpdateRunning(); }))
+        << "the update thread was taken down with the end message";
 
     // The device comes back in normal mode with the new firmware: shown,
     // without a message and without Start.

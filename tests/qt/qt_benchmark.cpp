@@ -25,6 +25,8 @@
 
 #include "programs/talvo-updater/dialogs.h"
 #include "programs/talvo-updater/main_window.h"
+#include "programs/talvo-updater/sleep_inhibitor.h"
+#include "hid/hid_platform.h"
 #include "shell/version_block.h"
 
 extern char** environ;
@@ -73,7 +75,7 @@ int Child(std::int64_t spawnedAt, int argc, char** argv) {
     FirstPaint agreementPaint;
     FirstPaint windowPaint;
     qt::LogindInhibitor inhibitor(QStringLiteral("benchmark"), QStringLiteral("idle"));
-    qt::MainWindow window(app, inhibitor);
+    qt::MainWindow window(app, inhibitor, HidPlatform::Native());
     window.installEventFilter(&windowPaint);
     QTimer::singleShot(0, [&] {
         auto* dialog = dynamic_cast<qt::AgreementDialog*>(QApplication::activeModalWidget());

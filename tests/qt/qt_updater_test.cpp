@@ -33,14 +33,16 @@
 
 #include "programs/talvo-updater/dialogs.h"
 #include "programs/talvo-updater/main_window.h"
+#include "programs/talvo-updater/sleep_inhibitor.h"
 #include "programs/talvo-updater/qt_text.h"
-#include "programs/talvo-updater/single_instance.h"
 #include "programs/talvo-updater/updater_run.h"
 #include "shell/version_block.h"
 #include "base/clock.h"
+#include "emulator/emulated_setup.h"
 #include "hid/emulated_bus.h"
 #include "hid/talvo_ids.h"
 #include "resources/resource_ids.h"
+#include "shell/platform.h"
 
 namespace talvo::qt {
 namespace {
@@ -49,14 +51,14 @@ constexpr double kSpeedup = 50.0;
 const char* const kLanguageNames[] = {"en", "ja", "zh"};
 
 // Sees what the window asks of the system's sleep.
-class RecordingInhibitor final : public ISleepInhibitor {
+class RecordingInhibitor final : public IKeepAwake {
   public:
-    bool Acquire() override {
+    bool Begin() override {
         ++acquired;
         held = true;
         return true;
     }
-    void Release() override { held = false; }
+    void End() override { held = false; }
     int acquired = 0;
     bool held = false;
 };
@@ -105,14 +107,14 @@ struct Rig {
         : device(Scenario::Named(scenario), kSpeedup) {
         app.languageIndex = language;
         ReadVersionBlock(app);
-        window = std::make_unique<MainWindow>(app, inhibitor);
+        window = std::make_unique<MainWindow>(app, inhibitor, device.Platform());
         window->onQuit = [this](int code) { quitCode = code; };
     }
     ~Rig() { window.reset(); }  // before the device and its clock
 
     bool Ready() const { return window->StartButton()->isEnabled(); }
 
-    EmulatedDevice device;
+    EmulatedSetup device;
     AppData app;
     RecordingInhibitor inhibitor;
     std::unique_ptr<MainWindow> window;
@@ -161,7 +163,7 @@ TEST_P(WholePath, AgreementStartProgressSuccess) {
     Screenshot(rig.window.get(), tag + QStringLiteral("-ready"));
 
     rig.window->StartButton()->click();
-    ASSERT_EQ(rig.window->State(), WindowState::kUpdating);
+    ASSERT_EQ(rig.window->State(), MainDialogState::Updating);
     EXPECT_TRUE(rig.inhibitor.held);
     EXPECT_EQ(rig.window->MessageArea()->text(), Text(kIdsUpdating, language));
     EXPECT_FALSE(IsBoldRed(rig.window->MessageArea()));
@@ -177,7 +179,7 @@ TEST_P(WholePath, AgreementStartProgressSuccess) {
         const int bar = rig.window->Bar()->value();
         barWentBack = barWentBack || bar < lastBar;
         lastBar = bar;
-        return rig.window->State() == WindowState::kUpdateEnded;
+        return rig.window->State() == MainDialogState::UpdateEnded;
     }));
     EXPECT_FALSE(barWentBack);
     EXPECT_EQ(rig.window->Bar()->value(), 100);
@@ -209,7 +211,7 @@ TEST(QtUpdater, FailedUpdateShowsTheFailureAndLetsTheWindowClose) {
     ASSERT_EQ(rig.window->Start(false), 0);
     ASSERT_TRUE(WaitFor([&] { return rig.Ready(); }));
     rig.window->StartButton()->click();
-    ASSERT_TRUE(WaitFor([&] { return rig.window->State() == WindowState::kUpdateEnded; }));
+    ASSERT_TRUE(WaitFor([&] { return rig.window->State() == MainDialogState::UpdateEnded; }));
     EXPECT_EQ(rig.window->MessageId(), kIdsUpdateFailed);
     EXPECT_TRUE(IsBoldRed(rig.window->MessageArea()));
     EXPECT_EQ(rig.window->CancelButton()->text(), Text(kIdsClose, kLanguageEnglish));
@@ -236,12 +238,11 @@ TEST(QtUpdater, TalvoTheUserMayNotOpenIsDiagnosedInTheWindow) {
     ScaledClock clock(kSpeedup);
     ScopedClock scopedClock(clock);
     RefusingPlatform platform;
-    ScopedHidPlatform scopedPlatform(platform);
     AppData app;
     app.languageIndex = kLanguageJapanese;
     ReadVersionBlock(app);
     RecordingInhibitor inhibitor;
-    MainWindow window(app, inhibitor);
+    MainWindow window(app, inhibitor, platform);
     window.onQuit = [](int) {};
     ASSERT_EQ(window.Start(false), 0);
     ASSERT_TRUE(WaitFor([&] { return window.ProblemNote()->isVisible(); }));
@@ -271,7 +272,7 @@ TEST(QtUpdater, DeviceLeavingClosesTheConfirmationBox) {
 
     rig.device.Talvo().Unplug();
     ASSERT_TRUE(WaitFor([&] { return rig.window->ConfirmationBox() == nullptr; }));
-    EXPECT_EQ(rig.window->State(), WindowState::kIdle);
+    EXPECT_EQ(rig.window->State(), MainDialogState::Idle);
     EXPECT_EQ(rig.window->MessageId(), kIdsConnectDevice);
     EXPECT_FALSE(rig.window->StartButton()->isEnabled());
     EXPECT_EQ(rig.inhibitor.acquired, 0);
@@ -295,8 +296,8 @@ TEST(QtUpdater, AgreementDefaultsToDecline) {
 // Catches a second run that opens its own window (two programs on one
 // device) or says nothing, in the user's language.
 TEST(QtUpdater, SecondInstanceSaysAlreadyRunningAndEnds) {
-    std::optional<SingleInstanceLock> first(std::in_place);
-    ASSERT_EQ(first->Acquire(), SingleInstanceLock::Result::kAcquired);
+    std::optional<NamedMutex> first(std::in_place);
+    ASSERT_EQ(first->Create(kInstanceLockName), NamedMutex::Result::Created);
 
     AppData app;
     app.languageIndex = kLanguageJapanese;
@@ -314,8 +315,8 @@ TEST(QtUpdater, SecondInstanceSaysAlreadyRunningAndEnds) {
 
     // The lock is the kernel's: it goes with its holder.
     first.reset();
-    SingleInstanceLock later;
-    EXPECT_EQ(later.Acquire(), SingleInstanceLock::Result::kAcquired);
+    NamedMutex later;
+    EXPECT_EQ(later.Create(kInstanceLockName), NamedMutex::Result::Created);
 }
 
 // A logind stand-in on a bus of the test's own: answers Inhibit with the
@@ -361,9 +362,9 @@ class FakeLogind final : public QDBusVirtualObject {
 };
 
 // Catches a sleep block that ends as soon as it was granted (the reply's
-// descriptor closed with the reply), one that outlives Release, and a wrong
+// descriptor closed with the reply), one that outlives End, and a wrong
 // kind of block asked for.
-TEST(QtUpdater, LogindBlockIsHeldFromAcquireToRelease) {
+TEST(QtUpdater, LogindBlockIsHeldFromBeginToEnd) {
     QProcess daemon;
     daemon.start(QStringLiteral("dbus-daemon"),
                  {QStringLiteral("--session"), QStringLiteral("--nofork"),
@@ -388,7 +389,7 @@ TEST(QtUpdater, LogindBlockIsHeldFromAcquireToRelease) {
         // The stand-in answers through this thread's event loop, so the
         // blocking call is made from another thread meanwhile.
         std::atomic<int> acquired{-1};
-        std::thread caller([&] { acquired = inhibitor.Acquire() ? 1 : 0; });
+        std::thread caller([&] { acquired = inhibitor.Begin() ? 1 : 0; });
         WaitFor([&] { return acquired.load() != -1; }, 10000);
         caller.join();
         ASSERT_EQ(acquired.load(), 1);
@@ -399,8 +400,8 @@ TEST(QtUpdater, LogindBlockIsHeldFromAcquireToRelease) {
         EXPECT_TRUE(WaitFor([&] { return logind.Held(); }, 1000));
         QTest::qWait(100);
         EXPECT_TRUE(logind.Held()) << "the block ended while the update would still run";
-        inhibitor.Release();
-        EXPECT_FALSE(logind.Held()) << "the block outlived Release";
+        inhibitor.End();
+        EXPECT_FALSE(logind.Held()) << "the block outlived End";
         service.unregisterService(QStringLiteral("org.freedesktop.login1"));
         service.unregisterObject(QStringLiteral("/org/freedesktop/login1"));
     }

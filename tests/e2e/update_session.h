@@ -1,20 +1,18 @@
 // CUpdateSession: the update controller with a message pump in front of it,
-// for the terminal front end and for whole-system tests.
+// the main dialog's part played by a test: whole-system runs, benchmarks
+// and the update sequence's tests drive the device layer through it.
 //
 // It owns the UI-thread queue the watcher and the updater post to, and the
 // UpdateController that follows the device; it runs on one thread (its "UI
 // thread"): Pump takes the posted messages and hands them to the
-// controller. Version readings that meet a busy device are retried in place
-// (10 times per slot, a second apart). Progress reaches the queue as
-// kMsgUpdateProgress, so that onMessage and the view see it on the session
-// thread.
-//
-// The view given to the constructor (the terminal's text view) gets every
-// controller event on the session thread, progress included.
+// controller. A busy device is asked again a second later (without limit),
+// from the pump. Progress reaches the queue as kMsgUpdateProgress (lParam
+// the job), so that onMessage sees it on the session thread.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "base/ui_message_queue.h"
 #include "device/update_controller.h"
@@ -28,9 +26,10 @@ class CUpdateSession : private IUpdateObserver {
     using State = UpdateController::State;
 
     static constexpr std::uint32_t kBusyRetryMs = 1000;
-    static constexpr int kBusyRetries = 10;
 
-    explicit CUpdateSession(IUpdateObserver* view = nullptr);
+    // On the process's default HID platform, or the one given.
+    CUpdateSession();
+    explicit CUpdateSession(IHidPlatform& platform);
     // Ends the watcher, waits for the updater and closes the connection.
     ~CUpdateSession() override;
     CUpdateSession(const CUpdateSession&) = delete;
@@ -38,6 +37,8 @@ class CUpdateSession : private IUpdateObserver {
 
     // Starts the watcher; false when its thread could not be started.
     bool Begin() { return controller_.Begin(&queue); }
+    // As UpdateController::End: whether every thread ended.
+    bool End() { return controller_.End(); }
 
     // Takes one posted message (waiting up to `timeoutMs` of the current
     // clock) and handles it. False when none came.
@@ -52,13 +53,13 @@ class CUpdateSession : private IUpdateObserver {
     }
     // See UpdateController::StartUpdate; once per session.
     bool StartUpdate(const FirmwarePackage& package) { return controller_.StartUpdate(package); }
+    bool UpdateRunning() const { return controller_.UpdateRunning(); }
     State GetState() const { return controller_.GetState(); }
     bool Succeeded() const { return controller_.Succeeded(); }
     ResultCode Result() const { return controller_.Result(); }
     // Mode of the last report handled.
     DeviceMode Mode() const { return controller_.Mode(); }
-    // The job (0-based) the last progress handled belongs to.
-    std::uint32_t ProgressJob() const { return progressJob_; }
+    const VersionSlots& Versions() const { return controller_.Versions(); }
 
     // Called on the session thread for each message it handles, before the
     // controller's handling (progress, device events, mode reports, end).
@@ -68,26 +69,16 @@ class CUpdateSession : private IUpdateObserver {
     UiMessageQueue queue;
 
   private:
-    IUpdateObserver* view_;
-    std::uint32_t progressJob_ = 0;
-    UpdateController controller_;
-
-  public:
-    CDeviceWatcher& watcher = controller_.watcher;
-    CDeviceCommApp& connection = controller_.connection;
-    CFirmUpdater& updater = controller_.updater;
-    // Device versions by slot: empty when not read, "---" when refused.
-    VersionSlots& deviceVersion = controller_.deviceVersion;
-
-  private:
-    void OnOpening() override;
-    void OnOpened() override;
-    void OnDeviceAbsent() override;
-    void OnDevicePresent(const VersionSlots& versions) override;
+    void OnDeviceAbsent() override { retryAt_.reset(); }
+    void OnDevicePresent(const VersionSlots&) override { retryAt_.reset(); }
     void OnDeviceBusy() override;
-    // On the updater thread: only posts (with the job it belongs to).
-    void OnUpdateProgress(std::uint32_t percent) override;
-    void OnUpdateEnded(bool success, ResultCode result) override;
+    // On the updater thread: only posts.
+    void OnUpdateProgress(std::uint32_t percent, std::uint32_t job) override;
+    void OnUpdateEnded(bool, ResultCode) override {}
+
+    // When the busy device is asked again (a tick of the current clock).
+    std::optional<std::uint32_t> retryAt_;
+    UpdateController controller_;
 };
 
 }  // namespace talvo

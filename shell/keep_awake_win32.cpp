@@ -2,7 +2,7 @@
 // update runs; ES_CONTINUOUS alone gives the request back.
 #include <windows.h>
 
-#include "programs/windows-gui/main_keep_awake.h"
+#include "shell/keep_awake.h"
 
 namespace talvo {
 
@@ -18,7 +18,7 @@ class ExecutionStateKeepAwake final : public IKeepAwake {
 
 }  // namespace
 
-IKeepAwake& PlatformKeepAwake() {
+IKeepAwake& SystemKeepAwake() {
     static ExecutionStateKeepAwake keepAwake;
     return keepAwake;
 }
