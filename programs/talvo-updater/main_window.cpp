@@ -21,6 +21,33 @@ namespace talvo::qt {
 
 namespace {
 
+// A word-wrapped label that keeps the room its text needs at the width it
+// is given: a top-level layout sized to its minimum does not follow a
+// label's height for its width by itself, and would cut the second line.
+// When the room it needs changes, the window is fitted to it again (also
+// smaller: the first layout may have tried it narrower than it ends up).
+class WrappedLabel final : public QLabel {
+  public:
+    WrappedLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+        setTextFormat(Qt::PlainText);
+        setWordWrap(true);
+    }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        // A label's height for a width is never below its minimum height:
+        // the text's own comes without it.
+        const int kept = minimumHeight();
+        setMinimumHeight(0);
+        const int needed = heightForWidth(width());
+        setMinimumHeight(needed > 0 ? needed : kept);
+        if (needed > 0 && needed != kept) {
+            QMetaObject::invokeMethod(window(), &QWidget::adjustSize, Qt::QueuedConnection);
+        }
+    }
+};
+
 QLabel* VersionBox(QWidget* parent) {
     auto* box = new QLabel(parent);
     box->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -109,15 +136,11 @@ void MainWindow::BuildWidgets() {
     message_->setMinimumHeight(QFontMetrics(bold).lineSpacing() * 3 + 2 * message_->margin() +
                                2 * message_->frameWidth());
 
-    problem_ = new QLabel(this);
-    problem_->setTextFormat(Qt::PlainText);
-    problem_->setWordWrap(true);
+    problem_ = new WrappedLabel(QString(), this);
     problem_->hide();
 
     progressPanel_ = new QGroupBox(Text(kIdsProgressCaption, language_), this);
-    auto* warning = new QLabel(Text(kIdsDontDisconnect, language_), progressPanel_);
-    warning->setTextFormat(Qt::PlainText);
-    warning->setWordWrap(true);
+    auto* warning = new WrappedLabel(Text(kIdsDontDisconnect, language_), progressPanel_);
     warning->setAlignment(Qt::AlignCenter);
     SetAlertLook(warning, true);
     bar_ = new QProgressBar(progressPanel_);
