@@ -3,16 +3,12 @@
 #include <cstring>
 
 #include "firmware/firmware_package.h"
-#include "hid/hid_platform.h"
 
 namespace talvo {
 
 std::uint32_t OverallProgress(std::uint32_t index, std::uint32_t count, std::uint32_t percent) {
     return count == 0 ? 0 : (index * 100 + percent) / count;
 }
-
-UpdateController::UpdateController(IUpdateObserver& observer)
-    : UpdateController(observer, HidPlatform::Current()) {}
 
 UpdateController::UpdateController(IUpdateObserver& observer, IHidPlatform& platform)
     : observer_(observer), watcher_(platform), connection_(platform) {}

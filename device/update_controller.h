@@ -78,9 +78,7 @@ class UpdateController {
     static constexpr std::int32_t kStatusBusy = 19;
     static constexpr int kKeyReadVersion = 6;
 
-    // The watcher and the connection open the device on `platform` (the
-    // process's default HID platform when none is given).
-    explicit UpdateController(IUpdateObserver& observer);
+    // The watcher and the connection open the device on `platform`.
     UpdateController(IUpdateObserver& observer, IHidPlatform& platform);
     // As End.
     ~UpdateController();

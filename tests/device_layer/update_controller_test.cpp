@@ -60,7 +60,6 @@ class ControllerTest : public ::testing::Test {
     void BusyFor(int count) { busyLeft = count; }
 
     EmulatedBus bus;
-    ScopedHidPlatform platform{bus};
     ScaledClock clock{20.0};
     ScopedClock scoped{clock};
     std::atomic<int> busyLeft{0};
@@ -71,7 +70,7 @@ class ControllerTest : public ::testing::Test {
 // Catches: a busy answer waited out on the UI thread or given up as "---"
 // instead of abandoning the reading for its owner to repeat.
 TEST_F(ControllerTest, BusyAbandonsTheReadingAndTheNextOneReadsAllThree) {
-    UpdateController controller(seen);
+    UpdateController controller(seen, bus);
     device.SetMode(1);
     BusyFor(2);
     controller.OnModeReport(kDeviceModeNormal);
@@ -90,7 +89,7 @@ TEST_F(ControllerTest, BusyAbandonsTheReadingAndTheNextOneReadsAllThree) {
 // Catches: a busy answer taken as a refusal reading anything but "---", or
 // ending the reading there instead of going on with the other slots.
 TEST_F(ControllerTest, BusyTakenAsARefusalReadsThatSlotAsUnknownAndGoesOn) {
-    UpdateController controller(seen);
+    UpdateController controller(seen, bus);
     device.SetMode(1);
     controller.OnModeReport(kDeviceModeNormal);
     ASSERT_EQ(seen.present, 1);
@@ -119,7 +118,7 @@ TEST_F(ControllerTest, TearingDownMidUpdateEndsTheUpdaterBeforeTheControllerGoes
     device.SetMode(1);
 
     UiMessageQueue queue;
-    auto controller = std::make_unique<UpdateController>(seen);
+    auto controller = std::make_unique<UpdateController>(seen, bus);
     ASSERT_TRUE(controller->Begin(&queue));
     const auto pumpUntil = [&](const auto& done) {
         for (int i = 0; i < 2000 && !done(); ++i) {
