@@ -194,6 +194,7 @@ void UpdatePresenter::OnDevicePresent(const VersionSlots&) {
     if (waiting && policy_.unattended && !decided_ && !ended_) {
         decided_ = true;
         view_.StopTimer(PresenterTimer::kDeviceWait);
+        view_.StopTimer(PresenterTimer::kAccessCheck);
         view_.ShowStage(Stage::kReady);
         if (policy_.reportOnly) {
             End({Outcome::kDeviceRead});

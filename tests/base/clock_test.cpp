@@ -77,6 +77,11 @@ TEST(ClockTest, ScopedClockReplacesAndRestoresCurrent) {
     {
         ScopedClock scope(scaled);
         EXPECT_EQ(&Clock::Current(), &scaled);
+        // Catches an inner guard that puts back the system clock instead of
+        // the one it replaced.
+        ScaledClock inner(2.0);
+        { ScopedClock nested(inner); }
+        EXPECT_EQ(&Clock::Current(), &scaled);
     }
     EXPECT_EQ(&Clock::Current(), &SystemClock());
     Clock::SetCurrent(&scaled);
