@@ -52,7 +52,7 @@ enum class MainDialogState : std::int32_t {
 };
 
 // The timers the presenter asks its view for. A started timer fires every
-// `ms` until stopped; the Windows dialog's version-retry timer is 1.
+// `ms` until stopped.
 enum class PresenterTimer : std::uint32_t {
     kBusyRetry = 1,    // ask a busy device for its versions again
     kAccessCheck = 2,  // look for a TALVO this user may not open

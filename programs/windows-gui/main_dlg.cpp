@@ -16,6 +16,13 @@ constexpr std::uint32_t kWmQueryDragIcon = 0x0037;
 
 constexpr std::int32_t kBoldExtraWeight = 300;
 
+// The window's timer for a presenter timer: the version retry is timer 1;
+// the others (unused under this program's policy) follow it.
+std::uintptr_t TimerId(PresenterTimer timer) {
+    return kTimerVersionRetry + static_cast<std::uintptr_t>(timer) -
+           static_cast<std::uintptr_t>(PresenterTimer::kBusyRetry);
+}
+
 }  // namespace
 
 void DialogBoxHook(IMessageBoxWindow& box, LanguageIndex language) {
@@ -232,11 +239,11 @@ std::optional<Rgb> CMainDlg::OnCtlColor(Control control, CtlColorKind) {
 }
 
 void CMainDlg::StartTimer(PresenterTimer timer, std::uint32_t ms) {
-    SetTimer(static_cast<std::uintptr_t>(timer), ms);
+    SetTimer(TimerId(timer), ms);
 }
 
 void CMainDlg::StopTimer(PresenterTimer timer) {
-    KillTimer(static_cast<std::uintptr_t>(timer));
+    KillTimer(TimerId(timer));
 }
 
 std::intptr_t CMainDlg::OnTimer(std::uintptr_t, std::intptr_t) {
