@@ -23,19 +23,19 @@ constexpr CatalogueRow kRows[] = {
     {G, 0, 6, RQ::kFixed, 0, RS::kFixed, 16, B::kVersion},                    // 6
     {G, 0, 7, RQ::kFixed, 0, RS::kFixed, 8, B::kConstant},                    // 7
     {G, 0, 9, RQ::kFixed, 0, RS::kFixed, 1, B::kConstant},                    // 8
-    {S, 0, 10, RQ::kFixed, 0, RS::kFixed, 0, B::kValueStore},                 // 9
-    {G, 0, 10, RQ::kFixed, 0, RS::kFixed, 0, B::kValueLoad},                  // 10
+    {S, 0, 10, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadStore},          // 9
+    {G, 0, 10, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadLoad},           // 10
     {S, 0, 12, RQ::kFixed, 1, RS::kFixed, 0, B::kAccept},                     // 11
-    {S, 0, 13, RQ::kFixed, 0, RS::kFixed, 0, B::kValueStore},                 // 12
-    {G, 0, 13, RQ::kFixed, 0, RS::kFixed, 0, B::kValueLoad},                  // 13
+    {S, 0, 13, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadStore},          // 12
+    {G, 0, 13, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadLoad},           // 13
     {S, 0, 15, RQ::kFixed, 4, RS::kFixed, 0, B::kPayloadStore},               // 14
     {G, 0, 15, RQ::kFixed, 0, RS::kFixed, 4, B::kPayloadLoad},                // 15
-    {S, 0, 17, RQ::kFixed, 0, RS::kFixed, 0, B::kValueStore},                 // 16
-    {G, 0, 17, RQ::kFixed, 0, RS::kFixed, 0, B::kValueLoad},                  // 17
+    {S, 0, 17, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadStore},          // 16
+    {G, 0, 17, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadLoad},           // 17
     {S, 0, 19, RQ::kFixed, 1, RS::kFixed, 0, B::kIndexedStore},               // 18
     {G, 0, 19, RQ::kFixed, 0, RS::kFixed, 1, B::kIndexedLoad},                // 19
-    {S, 0, 21, RQ::kFixed, 0, RS::kFixed, 0, B::kValueStore},                 // 20
-    {G, 0, 21, RQ::kFixed, 0, RS::kFixed, 0, B::kValueLoad},                  // 21
+    {S, 0, 21, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadStore},          // 20
+    {G, 0, 21, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadLoad},           // 21
     {S, 0, 23, RQ::kFixed, 2, RS::kFixed, 0, B::kPayloadStore},               // 22
     {G, 0, 23, RQ::kFixed, 0, RS::kFixed, 2, B::kPayloadLoad},                // 23
     {S, 0, 25, RQ::kFixed, 0, RS::kFixed, 0, B::kAccept},                     // 24
@@ -49,16 +49,16 @@ constexpr CatalogueRow kRows[] = {
     {G, 1, 3, RQ::kFixed, 0, RS::kFixed, 2, B::kIndexedLoad},                 // 33
     {S, 1, 4, RQ::kFixed, 1, RS::kFixed, 0, B::kIndexedStore},                // 34
     {G, 1, 4, RQ::kFixed, 0, RS::kFixed, 1, B::kIndexedLoad},                 // 35
-    {S, 1, 14, RQ::kFixed, 0, RS::kFixed, 0, B::kValueStore},                 // 36
-    {G, 1, 14, RQ::kFixed, 0, RS::kFixed, 0, B::kValueLoad},                  // 37
-    {S, 1, 15, RQ::kFixed, 0, RS::kFixed, 0, B::kValueStore},                 // 38
-    {G, 1, 15, RQ::kFixed, 0, RS::kFixed, 0, B::kValueLoad},                  // 39
-    {S, 1, 17, RQ::kFixed, 0, RS::kFixed, 0, B::kValueStore},                 // 40
-    {G, 1, 17, RQ::kFixed, 0, RS::kFixed, 0, B::kValueLoad},                  // 41
-    {S, 1, 20, RQ::kFixed, 0, RS::kFixed, 0, B::kValueStore},                 // 42
-    {G, 1, 20, RQ::kFixed, 0, RS::kFixed, 0, B::kValueLoad},                  // 43
-    {S, 1, 48, RQ::kFixed, 0, RS::kFixed, 0, B::kValueStore},                 // 44
-    {G, 1, 48, RQ::kFixed, 0, RS::kFixed, 0, B::kValueLoad},                  // 45
+    {S, 1, 14, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadStore},          // 36
+    {G, 1, 14, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadLoad},           // 37
+    {S, 1, 15, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadStore},          // 38
+    {G, 1, 15, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadLoad},           // 39
+    {S, 1, 17, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadStore},          // 40
+    {G, 1, 17, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadLoad},           // 41
+    {S, 1, 20, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadStore},          // 42
+    {G, 1, 20, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadLoad},           // 43
+    {S, 1, 48, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadStore},          // 44
+    {G, 1, 48, RQ::kFixed, 0, RS::kFixed, 0, B::kValuePayloadLoad},           // 45
     {S, 1, 49, RQ::kFixed, 2, RS::kFixed, 0, B::kPayloadStore},               // 46
     {G, 1, 49, RQ::kFixed, 0, RS::kFixed, 2, B::kPayloadLoad},                // 47
     {G, 3, 4, RQ::kFixed, 0, RS::kFixed, 1024, B::kConstant},                 // 48
@@ -100,6 +100,36 @@ constexpr CatalogueRow kRows[] = {
 };
 
 }  // namespace
+
+UpdateStep UpdateStepOf(std::uint8_t group, std::uint8_t command) {
+    if (group != kGroupFirmwareUpdate) {
+        return UpdateStep::kNone;
+    }
+    switch (command) {
+        case kCmdFuSetInfo:
+            return UpdateStep::kSetInfo;
+        case kCmdFuFwLoad:
+            return UpdateStep::kFwLoad;
+        case kCmdFuWriteFw:
+            return UpdateStep::kWriteFw;
+        default:
+            return UpdateStep::kNone;
+    }
+}
+
+const char* UpdateStepName(UpdateStep step) {
+    switch (step) {
+        case UpdateStep::kSetInfo:
+            return "FU_SETINFO";
+        case UpdateStep::kFwLoad:
+            return "FU_FWLOAD";
+        case UpdateStep::kWriteFw:
+            return "FU_WRITEFW";
+        case UpdateStep::kNone:
+            break;
+    }
+    return "";
+}
 
 std::span<const CatalogueRow> CatalogueRows() {
     return kRows;

@@ -21,6 +21,12 @@ inline constexpr std::uint8_t kCmdFuFwLoad = 1;
 inline constexpr std::uint8_t kCmdFuWriteFw = 3;
 inline constexpr std::size_t kMaxPieceSize = 10240;
 
+// The three steps of the update group, by (group, command).
+enum class UpdateStep { kNone, kSetInfo, kFwLoad, kWriteFw };
+UpdateStep UpdateStepOf(std::uint8_t group, std::uint8_t command);
+// "FU_SETINFO", "FU_FWLOAD", "FU_WRITEFW"; "" for kNone.
+const char* UpdateStepName(UpdateStep step);
+
 // Request payload length rule.
 enum class RequestShape : std::uint8_t {
     kFixed,     // exactly `requestLength`
@@ -40,27 +46,27 @@ enum class ResponseShape : std::uint8_t {
 };
 
 enum class Behaviour : std::uint8_t {
-    kAccept,             // acknowledged, nothing kept
-    kEchoPayload,        // answers with the request payload
-    kConstant,           // answers with fixed device data
-    kModeChange,         // restart into the other mode
-    kModeQuery,          // value: 0 in update mode, 1 in normal mode
-    kVersion,            // version text of a type code
-    kVerdict,            // result of the last updater image
-    kValueStore,         // keeps the request value ...
-    kValueLoad,          // ... and answers it as the response value
+    kAccept,       // acknowledged, nothing kept
+    kEchoPayload,  // answers with the request payload
+    kConstant,     // answers with fixed device data
+    kModeChange,   // restart into the other mode
+    kModeQuery,    // value: 0 in update mode, 1 in normal mode
+    kVersion,      // version text of a type code
+    kVerdict,      // result of the last updater image
+    // Set/get pairs: the set keeps, the get answers what was kept
+    // (device_store.h).
+    kValuePayloadStore,  // keeps the request value and payload ...
+    kValuePayloadLoad,   // ... answers both
     kPayloadStore,       // keeps the payload ...
     kPayloadLoad,        // ... and answers it
     kIndexedStore,       // keeps the payload under the request value ...
     kIndexedLoad,        // ... and answers it for that value
-    kValuePayloadStore,  // keeps value and payload ...
-    kValuePayloadLoad,   // ... answers both
     kSubIndexedStore,    // keeps payload[1..] under (value, payload[0]) ...
     kSubIndexedLoad,     // ... answers payload[0] and what was kept
-    kMemoryStore,        // writes n bytes at a 32-bit address in a bank (the value) ...
-    kMemoryLoad,         // ... reads them back after the echoed address and count
     kBlockStore,         // keeps n bytes under (value, payload[0]) ...
     kBlockLoad,          // ... answers payload[0], n and the bytes
+    kMemoryStore,        // writes n bytes at a 32-bit address in a bank (the value) ...
+    kMemoryLoad,         // ... reads them back after the echoed address and count
     kAddressedStore,     // writes n bytes at address payload[0..1] ...
     kAddressedLoad,      // ... reads them back after the three echoed bytes
     kFirmwareUpdate,     // the update group

@@ -4,6 +4,10 @@
 // (send these reports, wait, leave the bus, come back in a mode) it returns
 // as steps for the runner (EmulatedTalvo) to carry out, so it can be driven
 // and checked directly, report by report. Thread-safe.
+//
+// Its parts: framing (device_framing), faults (fault_book), the set/get
+// pairs' registers and memory (device_store), the update group with flash
+// and versions (update_session); this file ties them to the command table.
 #pragma once
 
 #include <array>
@@ -14,28 +18,15 @@
 #include <string>
 #include <vector>
 
+#include "emulator/device_framing.h"
+#include "emulator/device_steps.h"
+#include "emulator/device_store.h"
+#include "emulator/fault_book.h"
 #include "emulator/faults.h"
+#include "emulator/update_session.h"
 #include "emulator/wire_trace.h"
 
 namespace talvo {
-
-enum class TalvoMode { kAbsent, kNormal, kUpdate };
-const char* TalvoModeName(TalvoMode mode);
-
-// Status bytes the device answers with.
-namespace device_status {
-inline constexpr std::uint8_t kOk = 0x00;
-inline constexpr std::uint8_t kUnknownCommand = 0x01;
-inline constexpr std::uint8_t kMalformed = 0x02;  // framing or payload length
-inline constexpr std::uint8_t kBadParameter = 0x03;
-inline constexpr std::uint8_t kWrongState = 0x04;  // not in this mode, or out of sequence
-inline constexpr std::uint8_t kPieceCrc = 0x05;
-inline constexpr std::uint8_t kOutOfOrder = 0x06;     // piece offset leaves a gap
-inline constexpr std::uint8_t kOverrun = 0x07;        // piece runs past the announced length
-inline constexpr std::uint8_t kImageRejected = 0x08;  // detail: the failed check
-inline constexpr std::uint8_t kPieceTooLarge = 0x09;
-inline constexpr std::uint8_t kBusy = 0x13;
-}  // namespace device_status
 
 struct DeviceTiming {
     std::uint32_t leaveDelayMs = 100;         // answer sent; then leave the bus
@@ -54,29 +45,6 @@ struct DeviceConfig {
     DeviceTiming timing;
     ModeFaults modeFaults;
 };
-
-// One plugged identity, as the device sees it.
-struct LinkInfo {
-    TalvoMode mode = TalvoMode::kNormal;
-    std::string identity;   // name in the trace
-    int reportLength = 16;  // data bytes per report, without the report ID
-    std::uint8_t inputReportId = 0;
-    std::uint8_t outputReportId = 0;
-};
-
-struct DeviceStep {
-    enum class Type { kSend, kWait, kLeave, kArrive };
-    Type type = Type::kSend;
-    std::vector<std::vector<std::uint8_t>> reports;  // kSend: whole input reports, ID byte first
-    std::string decoded;                             // kSend: the message line for the trace
-    // kSend answering a request: the device's processing time, counted from
-    // the request's last report; the answer goes out no earlier.
-    std::uint64_t turnaroundUs = 0;
-    std::uint32_t ms = 0;                 // kWait
-    TalvoMode mode = TalvoMode::kNormal;  // kArrive
-    std::string note;                     // kLeave / kArrive: why
-};
-using DeviceSteps = std::vector<DeviceStep>;
 
 // One request the device took, in order of arrival.
 struct CommandRecord {
@@ -142,80 +110,31 @@ class DeviceCore {
     int ImagesAccepted() const;
 
   private:
-    struct Assembly {
-        bool active = false;
-        std::vector<std::uint8_t> bytes;
-        std::size_t needed = 0;
-        int reports = 0;
-        int unplugAfter = -1;  // armed unplug fault for this request
+    // A request being gathered on one identity, with the unplug fault
+    // armed for it.
+    struct Incoming {
+        RequestAssembly frames;
+        int unplugAfter = -1;
         int comeBackAfterMs = -1;
-    };
-    struct Answer {
-        std::uint8_t kind = 0, command = 0, group = 0, value = 0, status = 0, detail = 0;
-        std::vector<std::uint8_t> payload;
-    };
-    struct Session {
-        bool active = false;
-        std::uint8_t typeCode = 0;
-        std::uint32_t length = 0;
-        std::uint16_t bodyCrc = 0;
-        std::vector<std::uint8_t> staged;  // committed pieces, in order
-        bool pending = false;              // a loaded piece awaits FU_WRITEFW
-        std::uint32_t pendingOffset = 0;
-        std::vector<std::uint8_t> pendingData;
-        bool lastWasCommit = false;
     };
 
     DeviceSteps TakeReport(const LinkInfo& link, const std::uint8_t* report, std::size_t length);
-    // Numbers a point when counting; true when the armed fault lands there.
-    bool AtPoint(const LinkInfo& link, FaultPointKind kind, const std::string& what);
-    // Leaving the bus at the armed point (and coming back for an unplug).
-    DeviceSteps PointFaultTail() const;
-    // The input reports, waits and departures in `steps` as points; cut at
-    // the armed one.
-    void StepPoints(const LinkInfo& link, DeviceSteps& steps);
     DeviceSteps HandleMessage(const LinkInfo& link, const std::vector<std::uint8_t>& message);
     DeviceSteps Malformed(const LinkInfo& link, const std::vector<std::uint8_t>& header,
                           const char* why);
-    void Carry(const LinkInfo& link, const std::uint8_t* message, std::size_t length,
-               Answer& answer, DeviceSteps& before, DeviceSteps& after);
-    void CarryUpdateGroup(const LinkInfo& link, const std::uint8_t* payload, std::size_t length,
-                          Answer& answer, DeviceSteps& before, DeviceSteps& after);
+    void Carry(const LinkInfo& link, const std::vector<std::uint8_t>& message, DeviceAnswer& answer,
+               DeviceSteps& before, DeviceSteps& after);
     void Restart(const LinkInfo& link, TalvoMode target, std::uint32_t awayMs, DeviceSteps& after,
                  const char* why, bool requested);
-    Fault* MatchFault(FaultKind kind, std::uint8_t group, std::uint8_t command, std::uint8_t value,
-                      int piece);
-    int PieceOf(std::uint8_t group, std::uint8_t command, const std::uint8_t* payload,
-                std::size_t payloadBytes) const;
-    DeviceStep BuildSend(const LinkInfo& link, const Answer& answer, bool asEvent4) const;
-    std::vector<std::vector<std::uint8_t>> Segment(const LinkInfo& link, std::uint8_t first,
-                                                   std::uint8_t middle, std::uint8_t last,
-                                                   const std::vector<std::uint8_t>& bytes) const;
-    void Note(const LinkInfo& link, const std::string& text);
-    std::vector<std::uint8_t> ConstantPayload(std::uint8_t group, std::uint8_t command,
-                                              std::uint8_t value, std::size_t length) const;
 
     mutable std::mutex mutex_;
-    DeviceConfig config_;
+    const DeviceTiming timing_;
     WireTrace& trace_;
-    std::map<TalvoMode, Assembly> assemblies_;
-    std::vector<Fault> faults_;
+    std::map<TalvoMode, Incoming> incoming_;
+    FaultBook faults_;
+    DeviceStore store_;
+    UpdateSession update_;
     std::vector<CommandRecord> commands_;
-    Session session_;
-    std::array<std::vector<std::uint8_t>, 4> flash_;
-    std::array<std::array<std::uint8_t, 16>, 4> versions_{};
-    bool verdictPending_ = false;
-    std::uint8_t verdict_ = 0;
-    int imagesAccepted_ = 0;
-    std::uint8_t lastCommitStatus_ = 0;
-    std::uint8_t lastCommitDetail_ = 0;
-    // Kept state of the set/get pairs.
-    std::map<std::uint32_t, std::vector<std::uint8_t>> registers_;
-    std::map<std::uint64_t, std::uint8_t> memory_;
-    bool countingPoints_ = false;
-    std::vector<FaultPoint> points_;
-    PointFault pointFault_;
-    bool pointFaultFired_ = false;
 };
 
 }  // namespace talvo
