@@ -8,8 +8,8 @@
 
 #include "base/clock.h"
 #include "base/ui_message_queue.h"
+#include "emulator/emulated_talvo.h"
 #include "hid/emulated_bus.h"
-#include "tests/device_layer/fake_talvo.h"
 
 namespace talvo {
 namespace {
@@ -30,11 +30,11 @@ class ConnectionTest : public ::testing::Test {
     EmulatedBus bus;
     ScopedHidPlatform platform{bus};
     UiMessageQueue queue;
-    testing::FakeTalvo device{bus};
+    EmulatedTalvo device{bus, Scenario::Named("absent")};
 };
 
 TEST_F(ConnectionTest, OpensOnlyForAPresentModeAndOnlyOnce) {
-    device.SetMode(1);
+    device.PlugIn(TalvoMode::kNormal);
     CDeviceCommApp connection;
     EXPECT_FALSE(connection.Open(0));
     EXPECT_FALSE(connection.Open(3));
@@ -49,9 +49,8 @@ TEST_F(ConnectionTest, OpensOnlyForAPresentModeAndOnlyOnce) {
     EXPECT_EQ(connection.comm.get(), first);
     EXPECT_EQ(connection.ready.load(), 0);  // Open never accepts by itself
 
-    device.version = "1.07";
     ASSERT_EQ(ReadVersion(connection, 1), kResultOk);
-    EXPECT_EQ(std::memcmp(connection.params.b + 4, "1.07", 4), 0);
+    EXPECT_EQ(std::memcmp(connection.params.b + 4, device.Version(1).c_str(), 5), 0);
 
     connection.ready.store(1);
     EXPECT_EQ(connection.Close(), 0);
@@ -74,13 +73,8 @@ TEST_F(ConnectionTest, CommandWithoutDeviceFailsAndChangesNothing) {
 }
 
 TEST_F(ConnectionTest, DeviceStatusReachesTheStatusPair) {
-    device.SetMode(1);
-    device.hook = [](const testing::FakeRequest& request) -> std::optional<testing::FakeAnswer> {
-        if (request.command == 6) {
-            return testing::FakeAnswer{19, {}, false};
-        }
-        return std::nullopt;
-    };
+    device.PlugIn(TalvoMode::kNormal);
+    device.AddFault(Fault::Busy(1));
     CDeviceCommApp connection;
     ASSERT_TRUE(connection.Open(1));
     EXPECT_EQ(ReadVersion(connection, 0), kResultDeviceStatus);
@@ -88,11 +82,11 @@ TEST_F(ConnectionTest, DeviceStatusReachesTheStatusPair) {
 }
 
 TEST_F(ConnectionTest, LostDeviceMakesCommandsFailUntilClosed) {
-    device.SetMode(2);
+    device.PlugIn(TalvoMode::kUpdate);
     CDeviceCommApp connection;
     ASSERT_TRUE(connection.Open(2));
     EXPECT_EQ(connection.comm->inputReportLength, 64);
-    device.SetMode(0);
+    device.Unplug();
     const ResultCode lost = ReadVersion(connection, 1);
     EXPECT_TRUE(lost == kResultTransport || lost == kResultStopped) << lost;
     // The loss is reported to the main window as device event 255.
@@ -103,27 +97,25 @@ TEST_F(ConnectionTest, LostDeviceMakesCommandsFailUntilClosed) {
     EXPECT_EQ(connection.Close(), 0);
 
     // Back again: a new open works.
-    device.SetMode(2);
+    device.PlugIn(TalvoMode::kUpdate);
     ASSERT_TRUE(connection.Open(2));
     EXPECT_EQ(ReadVersion(connection, 1), kResultOk);
 }
 
+// Catches a notification post that waits for the connection lock, which
+// the command holds: the notification must reach the UI side while the
+// device still holds its answer back.
 TEST_F(ConnectionTest, NotificationIsPostedWhileACommandWaits) {
-    device.SetMode(1);
+    device.PlugIn(TalvoMode::kNormal);
     CDeviceCommApp connection;
     ASSERT_TRUE(connection.Open(1));
-    // The device sends event 3 (value 0x1234) and holds its answer back until
-    // the UI side has taken the notification: the post must not wait for the
-    // command, which holds the connection lock meanwhile.
+    device.AddFault(Fault::Late(0, 6, 1500));
     std::atomic<bool> seen{false};
-    device.hook = [&](const testing::FakeRequest&) -> std::optional<testing::FakeAnswer> {
-        device.Notify(3, 0x12, 0x34);
-        for (int i = 0; i < 2000 && !seen.load(); ++i) {
+    std::thread ui([&] {
+        for (int i = 0; i < 2000 && device.Commands().empty(); ++i) {
             std::this_thread::sleep_for(1ms);
         }
-        return std::nullopt;
-    };
-    std::thread ui([&] {
+        device.SendNotification(3, 0x1234);
         ThreadMessage message;
         if (queue.Take(&message, 10000) && message.message == kMsgDeviceEvent &&
             message.wParam == 3 && message.lParam == 0x1234) {
@@ -131,8 +123,8 @@ TEST_F(ConnectionTest, NotificationIsPostedWhileACommandWaits) {
         }
     });
     EXPECT_EQ(ReadVersion(connection, 1), kResultOk);
+    EXPECT_TRUE(seen.load()) << "the notification waited for the command";
     ui.join();
-    EXPECT_TRUE(seen.load());
 }
 
 }  // namespace

@@ -8,9 +8,8 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "emulator/emulated_talvo.h"
 #include "hid/emulated_bus.h"
-#include "hid/talvo_ids.h"
-#include "tests/device_layer/fake_talvo.h"
 
 namespace talvo {
 namespace {
@@ -48,7 +47,7 @@ class WatcherTest : public ::testing::Test {
     ScopedHidPlatform platform{bus};
     ScaledClock clock{10.0};
     ScopedClock scoped{clock};
-    testing::FakeTalvo device{bus};
+    EmulatedTalvo device{bus, Scenario::Named("absent")};
     Recorder recorder;
 };
 
@@ -63,39 +62,34 @@ TEST_F(WatcherTest, NoDeviceIsReportedOnceAndThenNothing) {
 }
 
 TEST_F(WatcherTest, FollowsTheDeviceAndReportsAModeChangeThroughNone) {
-    device.SetMode(1);
+    device.PlugIn(TalvoMode::kNormal);
     CDeviceWatcher watcher;
     ASSERT_EQ(watcher.Begin(&Recorder::Callback, &recorder), 1);
     ASSERT_TRUE(recorder.WaitFor(1));
     EXPECT_EQ(g_currentDeviceMode.load(), kDeviceModeNormal);
 
     // Normal mode replaced by update mode between two probes.
-    device.SetMode(2);
+    device.PlugIn(TalvoMode::kUpdate);
     ASSERT_TRUE(recorder.WaitFor(3));
-    device.SetMode(0);
+    device.Unplug();
     ASSERT_TRUE(recorder.WaitFor(4));
     EXPECT_EQ(recorder.Modes(), (std::vector<DeviceMode>{1, 0, 2, 0}));
 }
 
+// Catches a probe that takes whichever identity it meets first: the
+// update-mode one is on the bus first here.
 TEST_F(WatcherTest, NormalModeWinsWhenBothIdentitiesArePresent) {
-    testing::FakeTalvo second(bus);
-    device.SetMode(2);
-    second.SetMode(1);
-    EXPECT_EQ(CDeviceWatcher::ProbeDeviceMode(), kDeviceModeNormal);
-    second.SetMode(0);
+    device.PlugIn(TalvoMode::kUpdate);
+    {
+        EmulatedTalvo second(bus, Scenario::Named("current"));
+        EXPECT_EQ(CDeviceWatcher::ProbeDeviceMode(), kDeviceModeNormal);
+    }
     EXPECT_EQ(CDeviceWatcher::ProbeDeviceMode(), kDeviceModeUpdate);
 }
 
 TEST_F(WatcherTest, WrongReportLengthsCountAsNoDevice) {
-    EmulatedIdentity odd;
-    odd.name = "odd";
-    odd.vendorId = kTalvoVendorId;
-    odd.productId = kTalvoNormalProductId;
-    odd.inputReportByteLength = 65;
-    odd.outputReportByteLength = 65;
-    auto endpoint = bus.Plug(odd);
+    EmulatedTalvo odd(bus, Scenario::Named("wrong-lengths"));
     EXPECT_EQ(CDeviceWatcher::ProbeDeviceMode(), kDeviceModeNone);
-    bus.Unplug(endpoint);
 }
 
 TEST_F(WatcherTest, SecondBeginKeepsTheFirstCallback) {
@@ -108,7 +102,7 @@ TEST_F(WatcherTest, SecondBeginKeepsTheFirstCallback) {
 }
 
 TEST_F(WatcherTest, EndWakesTheLoopAtOnceAndSilencesTheCallback) {
-    device.SetMode(1);
+    device.PlugIn(TalvoMode::kNormal);
     CDeviceWatcher watcher;
     ASSERT_EQ(watcher.Begin(&Recorder::Callback, &recorder), 1);
     ASSERT_TRUE(recorder.WaitFor(1));
@@ -119,7 +113,7 @@ TEST_F(WatcherTest, EndWakesTheLoopAtOnceAndSilencesTheCallback) {
     EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
     EXPECT_FALSE(watcher.HasThread());
     EXPECT_EQ(g_currentDeviceMode.load(), kDeviceModeNone);
-    device.SetMode(2);
+    device.PlugIn(TalvoMode::kUpdate);
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(recorder.Modes().size(), 1u);
 

@@ -12,18 +12,16 @@
 
 #include "base/clock.h"
 #include "device/device_comm_app.h"
+#include "emulator/device_image.h"
+#include "emulator/emulated_talvo.h"
 #include "firmware/firmware_package.h"
 #include "hid/emulated_bus.h"
 #include "protocol/diagnostics.h"
-#include "tests/device_layer/fake_talvo.h"
 #include "tests/e2e/update_session.h"
 #include "tools/fw_image_builder.h"
 
 namespace talvo {
 namespace {
-
-using testing::FakeAnswer;
-using testing::FakeRequest;
 
 std::vector<std::uint8_t> MakeImage(const char* magic, std::uint32_t length, std::uint64_t seed) {
     return fwtools::BuildImage(
@@ -35,6 +33,18 @@ void PutImage(FirmwarePackage& package, int slot, const std::vector<std::uint8_t
     std::memcpy(package.imageData[slot].get(), image.data(), image.size());
     package.imageLength[slot] = static_cast<std::uint32_t>(image.size());
     package.imageVersion[slot] = u"1.07";
+}
+
+// The requests the device took: "set 0/1 value=0", "get 0/6 value=1", and
+// the update group's steps by name alone ("FU_SETINFO", "FU_FWLOAD", ...).
+std::vector<std::string> Steps(const EmulatedTalvo& device) {
+    std::vector<std::string> steps = device.CommandNames();
+    for (std::string& step : steps) {
+        if (step.rfind("FU_", 0) == 0) {
+            step.resize(std::min(step.size(), step.find(' ')));
+        }
+    }
+    return steps;
 }
 
 std::size_t Count(const std::vector<std::string>& log, const std::string& entry) {
@@ -70,9 +80,9 @@ class UpdaterTest : public ::testing::Test {
 
     // The part of the log from the first command the updater sent.
     std::vector<std::string> UpdaterLog() {
-        std::vector<std::string> log = device.Log();
+        std::vector<std::string> log = Steps(device);
         const auto first = std::find_if(log.begin(), log.end(), [](const std::string& e) {
-            return e != "0/6 v=0" && e != "0/6 v=1" && e != "0/6 v=3";
+            return e.rfind("get 0/6 ", 0) != 0;
         });
         return std::vector<std::string>(first, log.end());
     }
@@ -83,7 +93,7 @@ class UpdaterTest : public ::testing::Test {
     ScopedClock scoped{clock};
     Lines lines;
     ScopedDiagnosticSink sink{&Lines::Sink, &lines};
-    testing::FakeTalvo device{bus};
+    EmulatedTalvo device{bus, Scenario::Named("absent")};
     CUpdateSession session;
     std::vector<std::uint8_t> normal, dsp, fwup;
 };
@@ -98,21 +108,22 @@ TEST_F(UpdaterTest, NormalModeDeviceIsRestartedSettledAndGetsBothImages) {
             progress.push_back(static_cast<unsigned>(m.wParam));
         }
     };
-    device.SetMode(1);
+    device.PlugIn(TalvoMode::kNormal);
     RunSession(package);
     EXPECT_TRUE(session.Succeeded());
     EXPECT_EQ(session.Result(), kResultOk);
 
     const std::vector<std::string> log = UpdaterLog();
     ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.front(), "0/1 v=0");
-    EXPECT_EQ(log.back(), "0/1 v=1");
-    EXPECT_EQ(Count(log, "9/0 v=0"), 2u);
+    EXPECT_EQ(log.front(), "set 0/1 value=0");
+    EXPECT_EQ(log.back(), "set 0/1 value=1");
+    EXPECT_EQ(Count(log, "FU_SETINFO"), 2u);
     // 25,000 bytes: 3 pieces; 12,000 bytes: 2 pieces; each piece written.
-    EXPECT_EQ(Count(log, "9/1 v=0"), 5u);
-    EXPECT_EQ(Count(log, "9/3 v=0"), 5u);
-    EXPECT_EQ(Count(log, "11/5 v=1"), 0u);
-    EXPECT_EQ(device.Loaded(), dsp);  // the last image arrived whole
+    EXPECT_EQ(Count(log, "FU_FWLOAD"), 5u);
+    EXPECT_EQ(Count(log, "FU_WRITEFW"), 5u);
+    EXPECT_EQ(Count(log, "set 11/5 value=1"), 0u);
+    EXPECT_EQ(device.Flash(kTypeCodeMain), normal);  // both images arrived whole
+    EXPECT_EQ(device.Flash(kTypeCodeDsp), dsp);
 
     // Settling shows as 0..10 of the bar, the end as 100, never going back.
     ASSERT_GE(progress.size(), 22u);
@@ -128,92 +139,70 @@ TEST_F(UpdaterTest, NormalModeDeviceIsRestartedSettledAndGetsBothImages) {
 TEST_F(UpdaterTest, DeviceAlreadyInUpdateModeGetsNoRestartRequest) {
     FirmwarePackage package;
     PutImage(package, 1, normal);
-    device.SetMode(2);
+    device.PlugIn(TalvoMode::kUpdate);
     RunSession(package);
     EXPECT_TRUE(session.Succeeded());
     const std::vector<std::string> log = UpdaterLog();
-    EXPECT_EQ(Count(log, "0/1 v=0"), 0u);
-    EXPECT_EQ(log.front(), "9/0 v=0");
-    EXPECT_EQ(log.back(), "0/1 v=1");
+    EXPECT_EQ(Count(log, "set 0/1 value=0"), 0u);
+    EXPECT_EQ(log.front(), "FU_SETINFO");
+    EXPECT_EQ(log.back(), "set 0/1 value=1");
 }
 
 TEST_F(UpdaterTest, RestartRequestIsTriedThreeTimes) {
     FirmwarePackage package;
     PutImage(package, 1, normal);
-    int refusals = 2;
-    device.hook = [&](const FakeRequest& r) -> std::optional<FakeAnswer> {
-        if (r.group == 0 && r.command == 1 && r.value == 0 && refusals > 0) {
-            --refusals;
-            return FakeAnswer{0x04, {}, false};
-        }
-        return std::nullopt;
-    };
-    device.SetMode(1);
+    Fault refusals = Fault::Status(0, 1, device_status::kWrongState, 2);
+    refusals.value = 0;
+    device.AddFault(refusals);
+    device.PlugIn(TalvoMode::kNormal);
     RunSession(package);
     EXPECT_TRUE(session.Succeeded());
-    EXPECT_EQ(Count(UpdaterLog(), "0/1 v=0"), 3u);
+    EXPECT_EQ(Count(UpdaterLog(), "set 0/1 value=0"), 3u);
 }
 
 TEST_F(UpdaterTest, RestartRefusedThreeTimesEndsWithTheLastResult) {
     FirmwarePackage package;
     PutImage(package, 1, normal);
-    device.hook = [&](const FakeRequest& r) -> std::optional<FakeAnswer> {
-        if (r.group == 0 && r.command == 1 && r.value == 0) {
-            return FakeAnswer{0x04, {}, false};
-        }
-        return std::nullopt;
-    };
-    device.SetMode(1);
+    Fault refusals = Fault::Status(0, 1, device_status::kWrongState, -1);
+    refusals.value = 0;
+    device.AddFault(refusals);
+    device.PlugIn(TalvoMode::kNormal);
     RunSession(package);
     EXPECT_FALSE(session.Succeeded());
     EXPECT_EQ(session.Result(), kResultDeviceStatus);
-    EXPECT_EQ(UpdaterLog(), (std::vector<std::string>{"0/1 v=0", "0/1 v=0", "0/1 v=0", "0/1 v=1"}));
+    EXPECT_EQ(UpdaterLog(), (std::vector<std::string>{"set 0/1 value=0", "set 0/1 value=0",
+                                                      "set 0/1 value=0", "set 0/1 value=1"}));
 }
 
 TEST_F(UpdaterTest, UpdaterImageIsConfirmedAfterTheDeviceCameBack) {
-    for (const std::uint8_t verdict : {std::uint8_t{0}, std::uint8_t{1}}) {
-        SCOPED_TRACE(static_cast<int>(verdict));
-        testing::FakeTalvo local(bus);
+    for (const int verdict : {0, 1}) {
+        SCOPED_TRACE(verdict);
+        Scenario scenario = Scenario::Named("update-mode");
+        scenario.device.modeFaults.fwupVerdict = verdict;
+        EmulatedTalvo local(bus, scenario);
         CUpdateSession run;
         FirmwarePackage package;
         PutImage(package, 0, fwup);
         PutImage(package, 1, normal);
-        std::uint32_t announced = 0;
-        bool updaterImage = false;
-        local.hook = [&](const FakeRequest& r) -> std::optional<FakeAnswer> {
-            if (r.group == 9 && r.command == 0) {
-                updaterImage = r.payload[0] == 0;
-                announced = static_cast<std::uint32_t>(r.payload[1] | r.payload[2] << 8 |
-                                                       r.payload[3] << 16 | r.payload[4] << 24);
-            }
-            if (r.group == 9 && r.command == 3 && updaterImage &&
-                local.Loaded().size() == announced) {
-                local.ScheduleRestart(2);
-            }
-            if (r.group == 11 && r.command == 5) {
-                return FakeAnswer{0, {verdict}, false};
-            }
-            return std::nullopt;
-        };
-        local.SetMode(2);
         ASSERT_TRUE(run.Begin());
         ASSERT_TRUE(run.PumpUntil([&] { return run.DeviceReady(); }, 30000));
         ASSERT_TRUE(run.StartUpdate(package));
         ASSERT_TRUE(
             run.PumpUntil([&] { return run.GetState() == CUpdateSession::State::kEnded; }, 600000));
 
-        std::vector<std::string> log = local.Log();
-        const auto confirm = std::find(log.begin(), log.end(), "11/5 v=1");
+        const std::vector<std::string> log = Steps(local);
+        const auto confirm = std::find(log.begin(), log.end(), "set 11/5 value=1");
         ASSERT_NE(confirm, log.end());
-        EXPECT_EQ(log.back(), "0/1 v=1");
+        EXPECT_EQ(log.back(), "set 0/1 value=1");
+        EXPECT_EQ(local.Flash(kTypeCodeUpdater), fwup);
         if (verdict == 0) {
             EXPECT_TRUE(run.Succeeded());
-            EXPECT_EQ(std::count(confirm, log.end(), "9/0 v=0"), 1);  // the Normal image
-            EXPECT_EQ(local.Loaded(), normal);
+            EXPECT_EQ(std::count(confirm, log.end(), "FU_SETINFO"), 1);  // the Normal image
+            EXPECT_EQ(local.Flash(kTypeCodeMain), normal);
         } else {
             EXPECT_FALSE(run.Succeeded());
             EXPECT_EQ(run.Result(), kResultWriteFailed);
-            EXPECT_EQ(std::count(confirm, log.end(), "9/0 v=0"), 0);
+            EXPECT_EQ(std::count(confirm, log.end(), "FU_SETINFO"), 0);
         }
     }
 }
@@ -222,17 +211,13 @@ TEST_F(UpdaterTest, FailedAnnouncementEndsTheRunWithItsDiagnostics) {
     FirmwarePackage package;
     PutImage(package, 1, normal);
     PutImage(package, 2, dsp);
-    device.hook = [&](const FakeRequest& r) -> std::optional<FakeAnswer> {
-        if (r.group == 9 && r.command == 0) {
-            return FakeAnswer{0x05, {}, false};
-        }
-        return std::nullopt;
-    };
-    device.SetMode(2);
+    device.AddFault(Fault::Status(9, 0, 0x05, -1));
+    device.PlugIn(TalvoMode::kUpdate);
     RunSession(package);
     EXPECT_FALSE(session.Succeeded());
     EXPECT_EQ(session.Result(), kResultLoadFailed);
-    EXPECT_EQ(UpdaterLog(), (std::vector<std::string>{"9/0 v=0", "9/0 v=0", "9/0 v=0", "0/1 v=1"}));
+    EXPECT_EQ(UpdaterLog(), (std::vector<std::string>{"FU_SETINFO", "FU_SETINFO", "FU_SETINFO",
+                                                      "set 0/1 value=1"}));
     ASSERT_EQ(lines.all.size(), 3u);
     EXPECT_EQ(lines.all[0], L"error : receive error response. (FU_SETINFO) [0x05]\n");
 }
@@ -252,7 +237,7 @@ class BareUpdaterTest : public UpdaterTest {
     void TearDown() override { g_currentDeviceMode.store(kDeviceModeNone); }
     // The device in update mode, open and ready on `connection`.
     void OpenInUpdateMode(CDeviceCommApp& connection) {
-        device.SetMode(2);
+        device.PlugIn(TalvoMode::kUpdate);
         ASSERT_TRUE(connection.Open(2));
         connection.ready.store(1);
         g_currentDeviceMode.store(kDeviceModeUpdate);
@@ -271,7 +256,7 @@ TEST_F(BareUpdaterTest, NoImagesSucceedsAfterSettlingAndStillCloses) {
     EXPECT_EQ(end.message, kMsgUpdateEnded);
     EXPECT_EQ(end.wParam, 1u);
     EXPECT_EQ(updater.LastResult(), kResultOk);
-    EXPECT_EQ(device.Log(), std::vector<std::string>{"0/1 v=1"});
+    EXPECT_EQ(Steps(device), std::vector<std::string>{"set 0/1 value=1"});
 }
 
 // Catches a settling cut short: the first job's callback sees 1 to 20, one
@@ -295,7 +280,7 @@ TEST_F(BareUpdaterTest, SettlingTicksOneToTwentyOnTheFirstJob) {
 }
 
 TEST_F(BareUpdaterTest, ConnectionNotReadyCountsAsNoDevice) {
-    device.SetMode(1);
+    device.PlugIn(TalvoMode::kNormal);
     CDeviceCommApp connection;
     ASSERT_TRUE(connection.Open(1));
     g_currentDeviceMode.store(kDeviceModeNormal);  // ready stays 0
@@ -310,11 +295,13 @@ TEST_F(BareUpdaterTest, ConnectionNotReadyCountsAsNoDevice) {
     EXPECT_EQ(updater.LastResult(), kResultModeTimeout);
     // 10 s of settling and 10 s more of waiting, on the scaled clock.
     EXPECT_GE(clock.TickCount() - before, 19000u);
-    EXPECT_EQ(device.Log(), std::vector<std::string>{"0/1 v=1"});
+    EXPECT_EQ(Steps(device), std::vector<std::string>{"set 0/1 value=1"});
 }
 
 TEST_F(BareUpdaterTest, BadImagesAndBadJobCountsSendNoImageData) {
-    device.followRestart.store(false);
+    ModeFaults refuse = device.GetModeFaults();
+    refuse.refuseRestarts = 1000;
+    device.SetModeFaults(refuse);
     CDeviceCommApp connection;
     OpenInUpdateMode(connection);
     ASSERT_FALSE(HasFatalFailure());
@@ -344,7 +331,8 @@ TEST_F(BareUpdaterTest, BadImagesAndBadJobCountsSendNoImageData) {
         EXPECT_EQ(end.wParam, 0u);
         EXPECT_EQ(updater.LastResult(), c.expected);
     }
-    EXPECT_EQ(device.Log(), (std::vector<std::string>{"0/1 v=1", "0/1 v=1", "0/1 v=1"}));
+    EXPECT_EQ(Steps(device),
+              (std::vector<std::string>{"set 0/1 value=1", "set 0/1 value=1", "set 0/1 value=1"}));
 }
 
 TEST_F(BareUpdaterTest, WithoutConnectionNothingIsSentAndTheRunFails) {
@@ -359,7 +347,7 @@ TEST_F(BareUpdaterTest, WithoutConnectionNothingIsSentAndTheRunFails) {
 }
 
 TEST_F(BareUpdaterTest, DestructorClosesTheConnectionItWasGiven) {
-    device.SetMode(2);
+    device.PlugIn(TalvoMode::kUpdate);
     CDeviceCommApp connection;
     ASSERT_TRUE(connection.Open(2));
     {

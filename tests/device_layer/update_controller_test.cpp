@@ -17,15 +17,12 @@
 #include "base/clock.h"
 #include "base/ui_message_queue.h"
 #include "firmware/firmware_package.h"
+#include "emulator/emulated_talvo.h"
 #include "hid/emulated_bus.h"
-#include "tests/device_layer/fake_talvo.h"
 #include "tools/fw_image_builder.h"
 
 namespace talvo {
 namespace {
-
-using testing::FakeAnswer;
-using testing::FakeRequest;
 
 struct Recorder : IUpdateObserver {
     void OnDeviceAbsent() override { ++absent; }
@@ -47,23 +44,13 @@ struct Recorder : IUpdateObserver {
 
 class ControllerTest : public ::testing::Test {
   protected:
-    ControllerTest() {
-        device.hook = [this](const FakeRequest& r) -> std::optional<FakeAnswer> {
-            if (r.group == 0 && r.command == 6 && busyLeft.load() > 0) {
-                --busyLeft;
-                return FakeAnswer{19, {}, false};
-            }
-            return std::nullopt;
-        };
-    }
     // The next `count` version reads answer busy (status 19).
-    void BusyFor(int count) { busyLeft = count; }
+    void BusyFor(int count) { device.AddFault(Fault::Busy(count)); }
 
     EmulatedBus bus;
     ScaledClock clock{20.0};
     ScopedClock scoped{clock};
-    std::atomic<int> busyLeft{0};
-    testing::FakeTalvo device{bus};
+    EmulatedTalvo device{bus, Scenario::Named("absent")};
     Recorder seen;
 };
 
@@ -71,7 +58,7 @@ class ControllerTest : public ::testing::Test {
 // instead of abandoning the reading for its owner to repeat.
 TEST_F(ControllerTest, BusyAbandonsTheReadingAndTheNextOneReadsAllThree) {
     UpdateController controller(seen, bus);
-    device.SetMode(1);
+    device.PlugIn(TalvoMode::kNormal);
     BusyFor(2);
     controller.OnModeReport(kDeviceModeNormal);
     EXPECT_EQ(seen.busy, 1);
@@ -82,15 +69,16 @@ TEST_F(ControllerTest, BusyAbandonsTheReadingAndTheNextOneReadsAllThree) {
     EXPECT_EQ(seen.busy, 2);
     ASSERT_EQ(seen.present, 1);
     EXPECT_EQ(seen.shown, (VersionSlots{u"1.05", u"1.05", u"1.05"}));
-    EXPECT_EQ(device.Log(),
-              (std::vector<std::string>{"0/6 v=0", "0/6 v=0", "0/6 v=0", "0/6 v=1", "0/6 v=3"}));
+    EXPECT_EQ(device.CommandNames(),
+              (std::vector<std::string>{"get 0/6 value=0", "get 0/6 value=0", "get 0/6 value=0",
+                                        "get 0/6 value=1", "get 0/6 value=3"}));
 }
 
 // Catches: a busy answer taken as a refusal reading anything but "---", or
 // ending the reading there instead of going on with the other slots.
 TEST_F(ControllerTest, BusyTakenAsARefusalReadsThatSlotAsUnknownAndGoesOn) {
     UpdateController controller(seen, bus);
-    device.SetMode(1);
+    device.PlugIn(TalvoMode::kNormal);
     controller.OnModeReport(kDeviceModeNormal);
     ASSERT_EQ(seen.present, 1);
     BusyFor(1);
@@ -114,8 +102,10 @@ TEST_F(ControllerTest, TearingDownMidUpdateEndsTheUpdaterBeforeTheControllerGoes
     package.imageVersion[1] = u"1.07";
     // The device never restarts: the updater waits 120 s for update mode,
     // far past the 20 s a stop limit would wait.
-    device.followRestart = false;
-    device.SetMode(1);
+    ModeFaults refuse = device.GetModeFaults();
+    refuse.refuseRestarts = 1000;
+    device.SetModeFaults(refuse);
+    device.PlugIn(TalvoMode::kNormal);
 
     UiMessageQueue queue;
     auto controller = std::make_unique<UpdateController>(seen, bus);
@@ -132,16 +122,17 @@ TEST_F(ControllerTest, TearingDownMidUpdateEndsTheUpdaterBeforeTheControllerGoes
     ASSERT_TRUE(pumpUntil([&] { return controller->DeviceReady(); }));
     ASSERT_TRUE(controller->StartUpdate(package));
     ASSERT_TRUE(pumpUntil([&] {
-        const std::vector<std::string> log = device.Log();
-        return std::find(log.begin(), log.end(), "0/1 v=0") != log.end();
+        const std::vector<std::string> log = device.CommandNames();
+        return std::find(log.begin(), log.end(), "set 0/1 value=0") != log.end();
     }));
 
     controller.reset();
-    const std::vector<std::string> atTeardown = device.Log();
+    const std::vector<std::string> atTeardown = device.CommandNames();
     ASSERT_FALSE(atTeardown.empty());
-    EXPECT_EQ(atTeardown.back(), "0/1 v=1") << "the run had not ended when its controller went";
+    EXPECT_EQ(atTeardown.back(), "set 0/1 value=1")
+        << "the run had not ended when its controller went";
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(device.Log(), atTeardown) << "the updater outlived its controller";
+    EXPECT_EQ(device.CommandNames(), atTeardown) << "the updater outlived its controller";
     EXPECT_EQ(seen.ended, 0) << "an owner that is going gets no outcome";
     queue.Close();
 }
