@@ -172,17 +172,21 @@ Bytes AnswerTo(const Bytes& request, const Bytes& payload, std::uint8_t value) {
                    payload);
 }
 
-Connected::Connected(int reportLength) : device(bus, reportLength) {
-    comm = std::make_unique<ulo_CHidComm>();
-    comm->inputReportLength = reportLength;
-    comm->outputReportLength = reportLength;
+bool OpenComm(ulo_CHidComm& comm, int reportLength) {
+    comm.inputReportLength = reportLength;
+    comm.outputReportLength = reportLength;
     const int productId =
         reportLength == kNormalReportLength ? kTalvoNormalProductId : kTalvoUpdateProductId;
-    opened =
-        comm->CreateResponseEvent() &&
-        comm->hidDevice.Open(kTalvoVendorId, productId, reportLength, reportLength, 0) != nullptr;
-    comm->notifyCallback = &NotifyLog::Callback;
-    opened = opened && comm->StartReceiveThread();
+    const bool opened =
+        comm.CreateResponseEvent() &&
+        comm.hidDevice.Open(kTalvoVendorId, productId, reportLength, reportLength, 0) != nullptr;
+    comm.notifyCallback = &NotifyLog::Callback;
+    return opened && comm.StartReceiveThread();
+}
+
+Connected::Connected(int reportLength) : device(bus, reportLength) {
+    comm = std::make_unique<ulo_CHidComm>();
+    opened = OpenComm(*comm, reportLength);
 }
 
 Connected::~Connected() {

@@ -76,6 +76,10 @@ Bytes MessageDeclaring(std::uint8_t kind, std::uint8_t command, std::uint8_t gro
 // The response that answers `request` with status 0 and this payload.
 Bytes AnswerTo(const Bytes& request, const Bytes& payload, std::uint8_t value = 0);
 
+// Opens `comm` on the TALVO identity with `reportLength`-byte reports as the
+// connection does, notifications going to NotifyLog.
+bool OpenComm(ulo_CHidComm& comm, int reportLength);
+
 // A protocol object opened on a fake device, as the connection sets it up.
 struct Connected {
     explicit Connected(int reportLength = 64);
