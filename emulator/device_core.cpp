@@ -361,30 +361,6 @@ void DeviceCore::OnLeft() {
     update_.Abandon();
 }
 
-DeviceStep DeviceCore::Notification(const LinkInfo& link, std::uint8_t event, int value,
-                                    std::uint8_t marker) const {
-    return NotificationStep(link, event, value, marker);
-}
-
-DeviceStep DeviceCore::Event4Response(const LinkInfo& link, std::uint8_t command,
-                                      std::uint8_t group, std::uint8_t value, std::uint8_t status,
-                                      std::uint8_t detail,
-                                      const std::vector<std::uint8_t>& payload) const {
-    DeviceAnswer answer;
-    answer.command = command;
-    answer.group = group;
-    answer.value = value;
-    answer.status = status;
-    answer.detail = detail;
-    answer.payload = payload;
-    return AnswerStep(link, answer, true);
-}
-
-DeviceStep DeviceCore::DataStream(const LinkInfo& link, std::uint8_t kind,
-                                  const std::vector<std::uint8_t>& data) const {
-    return DataStreamStep(link, kind, data);
-}
-
 void DeviceCore::AddFault(const Fault& fault) {
     std::lock_guard<std::mutex> lock(mutex_);
     faults_.Add(fault);

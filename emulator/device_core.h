@@ -77,15 +77,8 @@ class DeviceCore {
     // The device has left the bus (unplug or restart): volatile state is lost.
     void OnLeft();
 
-    // Unsolicited input: a notification report (0x90..0x9F), the event-4
-    // one-report response, a data-stream message (0xA0..0xA2).
-    DeviceStep Notification(const LinkInfo& link, std::uint8_t event, int value,
-                            std::uint8_t marker = 0x90) const;
-    DeviceStep Event4Response(const LinkInfo& link, std::uint8_t command, std::uint8_t group,
-                              std::uint8_t value, std::uint8_t status, std::uint8_t detail,
-                              const std::vector<std::uint8_t>& payload) const;
-    DeviceStep DataStream(const LinkInfo& link, std::uint8_t kind,
-                          const std::vector<std::uint8_t>& data) const;
+    // Unsolicited input is framed by NotificationStep, AnswerStep (event 4)
+    // and DataStreamStep (device_framing.h); it takes no device state.
 
     void AddFault(const Fault& fault);
     std::vector<Fault> Faults() const;

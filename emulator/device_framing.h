@@ -56,7 +56,7 @@ std::string DescribeRequest(const std::vector<std::uint8_t>& message);
 DeviceStep AnswerStep(const LinkInfo& link, const DeviceAnswer& answer, bool asEvent4);
 // A notification report (0x90..0x9F); event 3 carries its value big-endian.
 DeviceStep NotificationStep(const LinkInfo& link, std::uint8_t event, int value,
-                            std::uint8_t marker);
+                            std::uint8_t marker = 0x90);
 // A data-stream message (0xA0..0xA2), count first.
 DeviceStep DataStreamStep(const LinkInfo& link, std::uint8_t kind,
                           const std::vector<std::uint8_t>& data);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/clock.h"
+#include "emulator/device_framing.h"
 #include "emulator/identities.h"
 
 namespace talvo {
@@ -371,7 +372,7 @@ bool EmulatedTalvo::Send(const std::shared_ptr<Plugged>& source, const DeviceSte
 
 bool EmulatedTalvo::SendNotification(std::uint8_t event, int value, std::uint8_t marker) {
     const auto p = Primary();
-    return p && Send(p, core_.Notification(p->link, event, value, marker), Origin{});
+    return p && Send(p, NotificationStep(p->link, event, value, marker), Origin{});
 }
 
 bool EmulatedTalvo::SendEvent4Response(std::uint8_t command, std::uint8_t group, std::uint8_t value,
@@ -379,13 +380,13 @@ bool EmulatedTalvo::SendEvent4Response(std::uint8_t command, std::uint8_t group,
                                        const std::vector<std::uint8_t>& payload) {
     const auto p = Primary();
     return p &&
-           Send(p, core_.Event4Response(p->link, command, group, value, status, detail, payload),
+           Send(p, AnswerStep(p->link, {4, command, group, value, status, detail, payload}, true),
                 Origin{});
 }
 
 bool EmulatedTalvo::SendDataStream(std::uint8_t kind, const std::vector<std::uint8_t>& data) {
     const auto p = Primary();
-    return p && Send(p, core_.DataStream(p->link, kind, data), Origin{});
+    return p && Send(p, DataStreamStep(p->link, kind, data), Origin{});
 }
 
 }  // namespace talvo

@@ -5,6 +5,7 @@
 
 #include "emulator/command_catalogue.h"
 #include "emulator/device_core.h"
+#include "emulator/device_framing.h"
 #include "emulator/device_image.h"
 #include "emulator/identities.h"
 #include "tests/emulator/scripted_host.h"
@@ -655,18 +656,17 @@ TEST(CoreModeFaults, RestartFaults) {
 
 TEST_F(CoreTest, NotificationsAndDataStreams) {
     const LinkInfo link = TalvoDeviceLink(TalvoMode::kNormal);
-    EXPECT_EQ(core_.Notification(link, 3, 0x1234).reports[0],
+    EXPECT_EQ(NotificationStep(link, 3, 0x1234).reports[0],
               Padded({0x01, 0x90, 0x03, 0x12, 0x34}, 17));
-    EXPECT_EQ(core_.Notification(link, 1, 7, 0x9F).reports[0],
-              Padded({0x01, 0x9F, 0x01, 0x07}, 17));
-    EXPECT_EQ(core_.Event4Response(link, 6, 0, 0, 0x13, 2, {}).reports[0],
+    EXPECT_EQ(NotificationStep(link, 1, 7, 0x9F).reports[0], Padded({0x01, 0x9F, 0x01, 0x07}, 17));
+    EXPECT_EQ(AnswerStep(link, {4, 6, 0, 0, 0x13, 2, {}}, true).reports[0],
               Padded({0x01, 0x90, 0x04, 0x06, 0x00, 0x00, 0x13, 0x02}, 17));
     // 40 data bytes: count 41, 43 stream bytes over 15-byte payloads.
     Bytes data(40);
     for (std::size_t i = 0; i < data.size(); ++i) {
         data[i] = static_cast<std::uint8_t>(i);
     }
-    const auto stream = core_.DataStream(link, 0x55, data).reports;
+    const auto stream = DataStreamStep(link, 0x55, data).reports;
     ASSERT_EQ(stream.size(), 3u);
     EXPECT_EQ(stream[0][1], 0xA0);
     EXPECT_EQ(stream[1][1], 0xA1);
@@ -675,7 +675,7 @@ TEST_F(CoreTest, NotificationsAndDataStreams) {
     EXPECT_EQ(stream[0][3], 0);
     EXPECT_EQ(stream[0][4], 0x55);
     EXPECT_EQ(stream[2][2 + (43 - 30) - 1], 39);  // the last data byte
-    EXPECT_EQ(core_.DataStream(link, 1, {9, 9}).reports.size(), 1u);
+    EXPECT_EQ(DataStreamStep(link, 1, {9, 9}).reports.size(), 1u);
 }
 
 TEST_F(CoreTest, TraceDecodesMessages) {
