@@ -161,10 +161,14 @@ DeviceStep AnswerStep(const LinkInfo& link, const DeviceAnswer& answer, bool asE
         std::memcpy(report.data() + 2, message.data(), std::min(message.size(), r - 1));
         step.reports.push_back(std::move(report));
     } else {
-        step.reports = Segment(link, kMarkerResponseFirst, kMarkerResponseMiddle,
-                               kMarkerResponseLast, message);
+        step.reports = ResponseReports(link, message);
     }
     return step;
+}
+
+std::vector<std::vector<std::uint8_t>> ResponseReports(const LinkInfo& link,
+                                                       const std::vector<std::uint8_t>& message) {
+    return Segment(link, kMarkerResponseFirst, kMarkerResponseMiddle, kMarkerResponseLast, message);
 }
 
 DeviceStep NotificationStep(const LinkInfo& link, std::uint8_t event, int value,

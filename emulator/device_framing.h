@@ -51,6 +51,10 @@ class RequestAssembly {
 // The trace's line for a whole request.
 std::string DescribeRequest(const std::vector<std::uint8_t>& message);
 
+// A whole answer message (header first) cut into 0x83 / 0x84... / 0x85
+// input reports, zero padded.
+std::vector<std::vector<std::uint8_t>> ResponseReports(const LinkInfo& link,
+                                                       const std::vector<std::uint8_t>& message);
 // An answer as input reports; `asEvent4` sends it in one event-4
 // notification report instead.
 DeviceStep AnswerStep(const LinkInfo& link, const DeviceAnswer& answer, bool asEvent4);

@@ -25,7 +25,11 @@ EmulatedIdentity IdentityFor(int reportLength) {
 }  // namespace
 
 FakeDevice::FakeDevice(EmulatedBus& bus, int reportLength)
-    : bus_(bus), reportLength_(reportLength), endpoint_(bus.Plug(IdentityFor(reportLength))) {
+    : bus_(bus),
+      reportLength_(reportLength),
+      link_{reportLength == kNormalReportLength ? TalvoMode::kNormal : TalvoMode::kUpdate,
+            "scripted", reportLength, 0, 0},
+      endpoint_(bus.Plug(IdentityFor(reportLength))) {
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -51,7 +55,7 @@ void FakeDevice::AnswerEcho(std::uint16_t length) {
 
 void FakeDevice::Run() {
     std::vector<std::uint8_t> report;
-    const std::size_t payload = static_cast<std::size_t>(reportLength_) - 1;
+    const std::size_t size = static_cast<std::size_t>(reportLength_) - 1;
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -71,25 +75,12 @@ void FakeDevice::Run() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             reports_.push_back(data);
-            const std::uint8_t m = data[0];
-            if (m == 0x80) {
-                assembling_.assign(data.begin() + 1, data.end());
-            } else if (m == 0x81 || m == 0x82) {
-                assembling_.insert(assembling_.end(), data.begin() + 1, data.end());
-            }
-            const bool single = m == 0x80 && assembling_.size() >= 8 &&
-                                8u + (assembling_[6] | (assembling_[7] << 8)) <= payload;
-            if (m == 0x82 || single) {
-                // Trim the zero fill after the message's own end.
-                if (assembling_.size() >= 8) {
-                    const std::size_t length = 8u + (assembling_[6] | (assembling_[7] << 8));
-                    if (assembling_.size() > length) {
-                        assembling_.resize(length);
-                    }
-                }
-                complete = assembling_;
+            const char* why = nullptr;
+            if (assembly_.Add(data[0], data.data() + 1, size, DeviceNotes(trace_, link_)) !=
+                    RequestAssembly::Added::kIgnored &&
+                assembly_.Finish(data[0], size, &why) == RequestAssembly::Result::kComplete) {
+                complete = assembly_.Taken();
                 requests_.push_back(complete);
-                assembling_.clear();
                 script = script_;
                 changed_.notify_all();
             }
@@ -101,20 +92,9 @@ void FakeDevice::Run() {
 }
 
 void FakeDevice::SendResponse(const Bytes& message) {
-    const std::size_t payload = static_cast<std::size_t>(reportLength_) - 1;
-    std::size_t offset = 0;
-    bool first = true;
-    do {
-        Bytes data(static_cast<std::size_t>(reportLength_), 0);
-        const std::size_t chunk = std::min(payload, message.size() - offset);
-        const bool last = offset + chunk >= message.size();
-        data[0] = first ? 0x83 : (last ? 0x85 : 0x84);
-        std::copy(message.begin() + static_cast<std::ptrdiff_t>(offset),
-                  message.begin() + static_cast<std::ptrdiff_t>(offset + chunk), data.begin() + 1);
-        SendReport(data);
-        offset += chunk;
-        first = false;
-    } while (offset < message.size());
+    for (const Bytes& r : ResponseReports(link_, message)) {
+        endpoint_->PutInput(r.data(), r.size());
+    }
 }
 
 void FakeDevice::SendReport(const Bytes& data) {

@@ -1,7 +1,8 @@
-// A scripted device on the emulated HID bus for the protocol tests: it
-// collects the host's output reports, reassembles the request messages from
-// them, and answers each request through a script the test installs. It
-// knows nothing of the real device; it only speaks the framing.
+// A scripted device on the emulated HID bus for the protocol tests that need
+// answers no device gives (malformed, foreign, doubled, cut short): it
+// collects the host's output reports, gathers each request with the
+// emulator's framing, and answers through a script the test installs.
+// Tests that need a device that behaves use the emulated TALVO instead.
 #pragma once
 
 #include <condition_variable>
@@ -12,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "emulator/device_framing.h"
+#include "emulator/wire_trace.h"
 #include "hid/emulated_bus.h"
 #include "hid/hid_platform.h"
 #include "protocol/hid_comm.h"
@@ -55,13 +58,15 @@ class FakeDevice {
 
     EmulatedBus& bus_;
     const int reportLength_;
+    const LinkInfo link_;
+    WireTrace trace_;  // the framing's notes; not looked at
     std::shared_ptr<EmulatedEndpoint> endpoint_;
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     Script script_;
     std::vector<Bytes> requests_;
     std::vector<Bytes> reports_;
-    Bytes assembling_;
+    RequestAssembly assembly_;
     bool stopping_ = false;
     std::thread thread_;
 };
