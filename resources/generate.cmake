@@ -3,9 +3,12 @@
 # cmake -P at build time, so it works on every build machine.
 #
 #   MODE=all      -DSTRINGS= -DDIALOGS= -DVERSION= -DAGREEMENTS=id=path,...
-#                 -DICON= -DMANIFEST=<template> [-DPACKAGE=] -DRC_OUT= -DCPP_OUT=
+#                 -DICON= -DMANIFEST=<template> -DARCH=x86|amd64 [-DPACKAGE=]
+#                 -DRC_OUT= -DCPP_OUT=
 #                 (the manifest is written beside RC_OUT, its @FILE_VERSION@
-#                 replaced by the version block's file version)
+#                 replaced by the version block's file version and its
+#                 @PROCESSOR_ARCHITECTURE@ by ARCH: the loader refuses a
+#                 manifest whose architecture is not the executable's)
 #   MODE=version  -DVERSION= -DRC_OUT=   (a script with the version block only)
 cmake_minimum_required(VERSION 3.25)
 
@@ -477,6 +480,10 @@ string(APPEND rc "\n128 ICON \"${ICON}\"\n")
 file(READ "${MANIFEST}" manifest)
 string(REPLACE ";" "." dotted "${VER_file-version}")
 string(REPLACE "@FILE_VERSION@" "${dotted}" manifest "${manifest}")
+if(NOT ARCH MATCHES "^(x86|amd64)$")
+    message(FATAL_ERROR "generate: ARCH must be x86 or amd64 (got '${ARCH}')")
+endif()
+string(REPLACE "@PROCESSOR_ARCHITECTURE@" "${ARCH}" manifest "${manifest}")
 get_filename_component(rc_dir "${RC_OUT}" DIRECTORY)
 talvo_write_if_changed("${rc_dir}/talvo.manifest" "${manifest}")
 string(APPEND rc "1 24 \"${rc_dir}/talvo.manifest\"\n")

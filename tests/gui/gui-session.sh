@@ -2,7 +2,8 @@
 # The desktop the GUI tests run on: a virtual X display and a fresh Wine
 # prefix with CJK fonts, shared by every test of one CTest run.
 #
-#   gui-session.sh start <dir>          start Xvfb on a free display, make the prefix
+#   gui-session.sh start <dir> <exe>    start Xvfb on a free display, make the prefix
+#                                       with the Wine loader <exe> needs (32 or 64 bit)
 #   gui-session.sh run <dir> <exe> ...  run a Windows executable on that desktop
 #   gui-session.sh stop <dir>           stop Wine and Xvfb, remove the prefix
 #
@@ -18,7 +19,7 @@ die() {
     exit 1
 }
 
-[ $# -ge 2 ] || die "usage: gui-session.sh start|run|stop <dir> [exe args...]"
+[ $# -ge 2 ] || die "usage: gui-session.sh start <dir> <exe> | run <dir> <exe> [args...] | stop <dir>"
 action=$1
 dir=$2
 shift 2
@@ -41,7 +42,11 @@ ready() {
 start() {
     command -v Xvfb >/dev/null 2>&1 ||
         die "Xvfb not found: the GUI tests need a virtual X display (Debian package xvfb)"
-    command -v wine >/dev/null 2>&1 || die "wine not found"
+    [ $# -ge 1 ] || die "start: no executable to choose the Wine loader by"
+    # A 64-bit prefix needs the 64-bit loader; a 32-bit one runs only 32-bit
+    # programs. The session's programs come from one build, so one file decides.
+    loader=$("$winerun" --loader "$1") || exit 1
+    [ -x "$loader" ] || die "$loader not found (Wine for this build's machine type)"
     mkdir -p "$dir"
     dir=$(cd "$dir" && pwd)
     # A session left over from an interrupted run goes first.
@@ -82,21 +87,23 @@ start() {
 
     WINEPREFIX="$dir/prefix"
     DISPLAY=":$n"
-    export WINEPREFIX DISPLAY WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    WINELOADER=$loader
+    export WINEPREFIX DISPLAY WINELOADER WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     {
         echo "DISPLAY=:$n"
         echo "WINEPREFIX=$WINEPREFIX"
         echo "XVFB_PID=$xvfb"
+        echo "WINELOADER=$loader"
     } >"$dir/session.env"
 
     # One persistent wine server for the whole session, its output away from
     # CTest's pipes; every later wine process of the session connects to it.
     wineserver -p </dev/null >"$dir/wineserver.log" 2>&1
-    wineboot -i </dev/null >"$dir/wineboot.log" 2>&1 || die "wineboot failed (see $dir/wineboot.log)"
+    "$loader" wineboot -i </dev/null >"$dir/wineboot.log" 2>&1 || die "wineboot failed (see $dir/wineboot.log)"
 
     # A virtual desktop: Wine draws the window frames itself and keeps the
     # focus and the foreground window without a window manager.
-    reg() { wine reg add "$@" /f </dev/null >>"$dir/wineboot.log" 2>&1 || die "wine reg add $1 /v $3 failed"; }
+    reg() { "$loader" reg add "$@" /f </dev/null >>"$dir/wineboot.log" 2>&1 || die "wine reg add $1 /v $3 failed"; }
     reg 'HKCU\Software\Wine\Explorer' /v Desktop /d Default
     reg 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024
 
@@ -137,7 +144,7 @@ load() {
     # shellcheck disable=SC1091
     . "$dir/session.env"
     kill -0 "$XVFB_PID" 2>/dev/null || die "the session's Xvfb (process $XVFB_PID) is gone"
-    export DISPLAY WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export DISPLAY WINEPREFIX WINELOADER WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 }
 
 run() {
@@ -175,7 +182,7 @@ stop_session() {
 }
 
 case "$action" in
-start) start ;;
+start) start "$@" ;;
 run)
     run "$@"
     exit $?

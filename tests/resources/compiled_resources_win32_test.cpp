@@ -209,8 +209,12 @@ TEST(CompiledResources, ManifestAsksForCommonControls6AsInvokerAndDpiAwareness) 
     const std::span<const std::uint8_t> bytes = Resource(MAKEINTRESOURCEW(24), 1);
     ASSERT_FALSE(bytes.empty());
     const std::string xml(bytes.begin(), bytes.end());
-    for (const char* part : {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
-                             "processorArchitecture=\"x86\" publicKeyToken=\"6595b64144ccf1df\"",
+    // The architecture is the executable's own: a 64-bit program with an x86
+    // manifest gets no common controls 6 and fails to start.
+    const char* common = sizeof(void*) == 8
+                             ? "processorArchitecture=\"amd64\" publicKeyToken=\"6595b64144ccf1df\""
+                             : "processorArchitecture=\"x86\" publicKeyToken=\"6595b64144ccf1df\"";
+    for (const char* part : {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"", common,
                              "level=\"asInvoker\" uiAccess=\"false\"", ">true</dpiAware>",
                              "name=\"TALVO.FW-Updater\" version=\"1.0.1.0\""}) {
         EXPECT_NE(xml.find(part), std::string::npos) << part;

@@ -45,15 +45,19 @@ if [ -z "$xvfb" ]; then
 fi
 export DISPLAY=":$n"
 
+# The prefix is made by the loader the executable needs (32 or 64 bit).
+loader=$("$winerun" --loader "$1") || exit 1
+WINELOADER=$loader
+export WINELOADER
 if [ ! -f "$WINEPREFIX/.talvo-ui-ready" ]; then
-  wineboot -i >/dev/null 2>&1
+  "$loader" wineboot -i >/dev/null 2>&1
   link='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
   cjk='NotoSansCJK-Regular.ttc,Noto Sans CJK JP\0NotoSansCJK-Regular.ttc,Noto Sans CJK SC'
   for face in "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "MS Sans Serif"; do
-    wine reg add "$link" /v "$face" /t REG_MULTI_SZ /d "$cjk" /f >/dev/null 2>&1
+    "$loader" reg add "$link" /v "$face" /t REG_MULTI_SZ /d "$cjk" /f >/dev/null 2>&1
   done
-  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  "$loader" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  "$loader" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
   wineserver -w
   touch "$WINEPREFIX/.talvo-ui-ready"
 fi

@@ -1,0 +1,51 @@
+# Reads the built Windows executable without running it: its PE machine type
+# must be the one the build targets, and the manifest it carries must name the
+# same architecture (an executable whose manifest names another one gets no
+# common controls 6 from the loader, which refuses to start it).
+#   cmake -DEXE=<executable> -DARCH=x86|amd64 -P check-executable.cmake
+if(NOT EXISTS "${EXE}")
+    message(FATAL_ERROR "check-executable: ${EXE} is missing; build first")
+endif()
+file(READ "${EXE}" dos LIMIT 64 HEX)
+if(NOT dos MATCHES "^4d5a")
+    message(FATAL_ERROR "check-executable: ${EXE} is not a Windows executable")
+endif()
+# e_lfanew: little-endian 32 bits at offset 60.
+string(SUBSTRING "${dos}" 120 8 raw)
+set(offset 0)
+foreach(i 6 4 2 0)
+    string(SUBSTRING "${raw}" ${i} 2 byte)
+    math(EXPR offset "${offset} * 256 + 0x${byte}")
+endforeach()
+file(READ "${EXE}" header OFFSET ${offset} LIMIT 6 HEX)
+if(NOT header MATCHES "^50450000")
+    message(FATAL_ERROR "check-executable: ${EXE} has no PE header at ${offset}")
+endif()
+string(SUBSTRING "${header}" 8 4 machine)
+set(expected_x86 4c01)
+set(expected_amd64 6486)
+if(NOT DEFINED expected_${ARCH})
+    message(FATAL_ERROR "check-executable: ARCH must be x86 or amd64")
+endif()
+if(NOT machine STREQUAL expected_${ARCH})
+    message(FATAL_ERROR "check-executable: machine field ${machine} (little-endian hex), "
+                        "expected ${expected_${ARCH}} for ${ARCH}")
+endif()
+# The manifest is stored as plain UTF-8 text in the resource section.
+file(STRINGS "${EXE}" arches REGEX "processorArchitecture=\"[a-z0-9]+\"")
+set(found "")
+foreach(line ${arches})
+    string(REGEX MATCHALL "processorArchitecture=\"[a-z0-9]+\"" each "${line}")
+    list(APPEND found ${each})
+endforeach()
+list(LENGTH found count)
+if(count LESS 2)
+    message(FATAL_ERROR "check-executable: the manifest of ${EXE} names no architecture for "
+                        "itself and for common controls 6 (found: ${found})")
+endif()
+foreach(arch ${found})
+    if(NOT arch STREQUAL "processorArchitecture=\"${ARCH}\"")
+        message(FATAL_ERROR "check-executable: ${EXE} is ${ARCH}, its manifest says ${arch}")
+    endif()
+endforeach()
+message(STATUS "check-executable: ${ARCH} executable with a ${ARCH} manifest")
