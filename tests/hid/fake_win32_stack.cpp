@@ -20,6 +20,16 @@ const GUID kFakeHidGuid = {
     0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 constexpr DWORD kStatusPending = STATUS_PENDING;
 
+// The record sizes the setup API accepts, written out for each pointer size
+// rather than taken from the headers: a header packed otherwise, or a size
+// computed by hand, gets ERROR_INVALID_USER_BUFFER from the real system too.
+// The detail record is a DWORD and the path, packed to 1 byte on 32-bit
+// Windows (6 bytes) and to 8 on 64-bit (8 bytes); the path starts at 4.
+constexpr bool kWin64 = sizeof(void*) == 8;
+constexpr DWORD kDetailCbSize = kWin64 ? 8 : 6;
+constexpr DWORD kDetailPathOffset = 4;
+constexpr DWORD kInterfaceDataCbSize = kWin64 ? 32 : 28;
+
 DWORD ErrorFor(ULONG_PTR status) {
     switch (static_cast<NTSTATUS>(status)) {
         case STATUS_CANCELLED:
@@ -74,7 +84,7 @@ struct FakeWin32Stack::Calls {
             std::lock_guard<std::mutex> lock(S().mutex_);
             auto* list = reinterpret_cast<List*>(set);
             if (!S().lists_.count(list) || info != nullptr || guid == nullptr || data == nullptr ||
-                data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
+                data->cbSize != kInterfaceDataCbSize) {
                 S().Violation("SetupDiEnumDeviceInterfaces arguments");
                 error = ERROR_INVALID_PARAMETER;
             } else if (static_cast<int>(index) == S().failEnumerationAt_) {
@@ -105,18 +115,18 @@ struct FakeWin32Stack::Calls {
             }
             const std::wstring& path = found->second.spec.path;
             const DWORD needed =
-                static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
-                                   (path.size() + 1) * sizeof(WCHAR));
+                static_cast<DWORD>(kDetailPathOffset + (path.size() + 1) * sizeof(WCHAR));
             if (required != nullptr) {
                 *required = needed;
             }
             if (detail == nullptr || size < needed) {
                 error = ERROR_INSUFFICIENT_BUFFER;
-            } else if (detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
+            } else if (detail->cbSize != kDetailCbSize) {
                 S().Violation("detail cbSize");
                 error = ERROR_INVALID_USER_BUFFER;
             } else {
-                std::memcpy(detail->DevicePath, path.c_str(), (path.size() + 1) * sizeof(WCHAR));
+                std::memcpy(reinterpret_cast<BYTE*>(detail) + kDetailPathOffset, path.c_str(),
+                            (path.size() + 1) * sizeof(WCHAR));
             }
         }
         return error == ERROR_SUCCESS ? TRUE : Fail(error, FALSE);

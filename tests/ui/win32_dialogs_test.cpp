@@ -399,7 +399,10 @@ TEST_F(Win32Dialogs, ControlsMadeLikeATemplateControlAreRealChildWindows) {
 class AnsweringDialog : public Dialog {
   public:
     static constexpr std::intptr_t kIcon = 0x4321;
-    static constexpr std::intptr_t kResult = 0x55;
+    // Every bit of the answer, and negative: catches an answer stored through
+    // a 32-bit window long or a DWORD (truncated on 64-bit, and sign lost).
+    static constexpr std::intptr_t kResult =
+        -static_cast<std::intptr_t>(~std::uintptr_t{0} / 3);
     AnsweringDialog() : Dialog(kIddProgress, nullptr) {}
 
   protected:
