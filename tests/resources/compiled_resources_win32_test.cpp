@@ -214,8 +214,8 @@ TEST(CompiledResources, ManifestAsksForCommonControls6AsInvokerAndDpiAwareness) 
     const char* common = sizeof(void*) == 8
                              ? "processorArchitecture=\"amd64\" publicKeyToken=\"6595b64144ccf1df\""
                              : "processorArchitecture=\"x86\" publicKeyToken=\"6595b64144ccf1df\"";
-    for (const char* part : {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"", common,
-                             "level=\"asInvoker\" uiAccess=\"false\"", ">true</dpiAware>",
+    for (const char* part : {"name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+                             common, "level=\"asInvoker\" uiAccess=\"false\"", ">true</dpiAware>",
                              "name=\"TALVO.FW-Updater\" version=\"1.0.1.0\""}) {
         EXPECT_NE(xml.find(part), std::string::npos) << part;
     }

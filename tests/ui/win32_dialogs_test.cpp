@@ -401,8 +401,7 @@ class AnsweringDialog : public Dialog {
     static constexpr std::intptr_t kIcon = 0x4321;
     // Every bit of the answer, and negative: catches an answer stored through
     // a 32-bit window long or a DWORD (truncated on 64-bit, and sign lost).
-    static constexpr std::intptr_t kResult =
-        -static_cast<std::intptr_t>(~std::uintptr_t{0} / 3);
+    static constexpr std::intptr_t kResult = -static_cast<std::intptr_t>(~std::uintptr_t{0} / 3);
     AnsweringDialog() : Dialog(kIddProgress, nullptr) {}
 
   protected:
