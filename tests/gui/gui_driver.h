@@ -24,6 +24,9 @@ using Millis = std::chrono::milliseconds;
 
 // Time limits of the driver's own waits. Wine on a busy two-core machine is
 // slow to map the first window of a process, so the defaults are generous.
+// Under software emulation a program's start is slower still: the waits for
+// a window or a message box to appear take TALVO_GUI_WINDOW_SCALE (a whole
+// factor from the environment, 1 when unset) times their limit.
 inline constexpr Millis kWindowTimeout{20000};
 inline constexpr Millis kStateTimeout{10000};
 inline constexpr Millis kExitTimeout{20000};

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <cwctype>
 #include <span>
 #include <thread>
@@ -98,6 +99,14 @@ std::wstring TitleOf(HWND h) {
     wchar_t buf[1024] = {};
     const int n = GetWindowTextW(h, buf, 1024);
     return std::wstring(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+}
+
+// A wait for a window to appear, scaled for a slow machine (see gui_driver.h).
+Millis AppearLimit(Millis limit) {
+    wchar_t buf[16] = {};
+    const DWORD n = GetEnvironmentVariableW(L"TALVO_GUI_WINDOW_SCALE", buf, 16);
+    const long scale = n > 0 && n < 16 ? std::wcstol(buf, nullptr, 10) : 1;
+    return scale > 1 && scale <= 100 ? limit * scale : limit;
 }
 
 bool InList(const std::vector<Window>& list, HWND h) {
@@ -444,7 +453,7 @@ Window Process::waitForWindow(const std::wstring& title, Millis limit) const {
             }
             return !running();
         },
-        limit);
+        AppearLimit(limit));
     return found;
 }
 
@@ -468,7 +477,7 @@ std::optional<MessageBoxView> Process::waitForMessageBox(const std::vector<Windo
             box = messageBox(notThese);
             return box.has_value() || !running();
         },
-        limit);
+        AppearLimit(limit));
     return box;
 }
 
