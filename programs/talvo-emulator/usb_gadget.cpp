@@ -111,7 +111,11 @@ std::string ConfigfsGadget::Dir() const {
 bool ConfigfsGadget::Prepare(std::string& error) {
     const std::string gadgets = paths_.configfs + "/usb_gadget";
     if (!Exists(gadgets)) {
-        if (paths_.configfs == "/sys/kernel/config" && !MountedAt("configfs", paths_.configfs)) {
+        if (!Exists(paths_.configfs)) {
+            error = "no " + paths_.configfs +
+                    ": module configfs is not loaded (modprobe configfs; mount -t configfs none " +
+                    paths_.configfs + ")";
+        } else if (!MountedAt("configfs", paths_.configfs)) {
             error =
                 "configfs is not mounted on /sys/kernel/config "
                 "(mount -t configfs none /sys/kernel/config)";
