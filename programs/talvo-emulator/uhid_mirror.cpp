@@ -152,8 +152,8 @@ class UhidMirror::Device {
         uhid_create2_req& create = event->u.create2;
         std::snprintf(reinterpret_cast<char*>(create.name), sizeof create.name, "TALVO %s",
                       identity.name.c_str());
-        std::snprintf(reinterpret_cast<char*>(create.phys), sizeof create.phys,
-                      "talvo-emulator/uhid");
+        std::snprintf(reinterpret_cast<char*>(create.phys), sizeof create.phys, "%s",
+                      owner_.options_.phys.c_str());
         create.rd_size = static_cast<std::uint16_t>(descriptor.size());
         create.bus = 0x03;  // USB
         create.vendor = identity.vendorId;

@@ -32,6 +32,8 @@ class UhidMirror final : public EmulatedBusObserver {
         // The default opens /dev/uhid.
         std::function<int()> opener;
         bool realtimeReader = true;  // try SCHED_FIFO for the reader threads
+        // The devices' physical path (HID_PHYS), which tells units apart.
+        std::string phys = "talvo-emulator/uhid";
         // Told of devices made and removed and of anything that goes wrong.
         std::function<void(const std::string&)> note;
     };
