@@ -68,6 +68,7 @@ bool UpdatePresenter::Start(IMessageTarget* uiTarget) {
     }
     view_.ShowPackage(package_);
     uiTarget_ = uiTarget;
+    controller_.Follow(policy_.unitLocation);
     if (!controller_.Begin(uiTarget)) {
         Fatal(kIdsCannotFindDevice);
         return false;
@@ -122,6 +123,10 @@ void UpdatePresenter::OnTimer(PresenterTimer timer) {
         case PresenterTimer::kAccessCheck:
             CheckAccess();
             break;
+        case PresenterTimer::kInUseRetry:
+            view_.StopTimer(PresenterTimer::kInUseRetry);
+            controller_.RetryOpen();
+            break;
         case PresenterTimer::kDeviceWait:
             view_.StopTimer(PresenterTimer::kDeviceWait);
             // A device that is open is being read: that ends by itself.
@@ -167,6 +172,7 @@ void UpdatePresenter::OnOpened() {
 
 void UpdatePresenter::OnDeviceAbsent() {
     view_.StopTimer(PresenterTimer::kBusyRetry);
+    view_.StopTimer(PresenterTimer::kInUseRetry);
     busyAnswers_ = 0;
     if (state_ == MainDialogState::Starting || state_ == MainDialogState::Idle) {
         ShowMessage(kIdsConnectDevice);
@@ -210,6 +216,20 @@ void UpdatePresenter::OnDeviceBusy() {
     // The display stays as it is; the reading starts again in a while.
     ++busyAnswers_;
     view_.StartTimer(PresenterTimer::kBusyRetry, policy_.busyRetryMs);
+}
+
+// Another of our programs has the unit: nothing is sent to it. An
+// unattended run says so and ends; a window says so and tries again.
+void UpdatePresenter::OnDeviceInUse() {
+    if (policy_.unattended && !decided_ && !verifying_) {
+        End({Outcome::kInUse});
+        return;
+    }
+    if (state_ == MainDialogState::Starting || state_ == MainDialogState::Idle) {
+        ShowMessage(kIdsDeviceInUse);
+        view_.EnableButton(Button::kStart, false);
+    }
+    view_.StartTimer(PresenterTimer::kInUseRetry, policy_.inUseRetryMs);
 }
 
 void UpdatePresenter::ShowMessage(int baseId) {

@@ -58,8 +58,9 @@ enum class PresenterTimer : std::uint32_t {
     kAccessCheck = 2,  // look for a TALVO this user may not open
     kDeviceWait = 3,   // unattended: the wait for the device is over
     kVerifyWait = 4,   // unattended: the device did not come back in time
+    kInUseRetry = 5,   // try again to open a unit another updater converses with
 };
-inline constexpr std::uint32_t kPresenterTimerCount = 4;
+inline constexpr std::uint32_t kPresenterTimerCount = 5;
 
 // What a confirmation asks.
 enum class Confirmation {
@@ -100,6 +101,7 @@ enum class Outcome {
     kVerified,              // updated and read back as the package's
     kVerifyMismatch,        // updated, but other versions came back (mismatched)
     kVerifyNotBack,         // updated, but the device did not come back in normal mode
+    kInUse,                 // another updater converses with the unit
 };
 
 struct EndResult {
@@ -137,6 +139,11 @@ struct PresenterPolicy {
     // Look every accessCheckMs for a TALVO this user may not open.
     bool watchAccess = false;
     std::uint32_t accessCheckMs = 250;
+    // A unit another updater converses with is tried again every
+    // inUseRetryMs (an unattended run ends instead).
+    std::uint32_t inUseRetryMs = 1000;
+    // Only the unit plugged in at this location (empty: any unit).
+    std::string unitLocation;
 
     // The Windows program's: nothing but the busy retry without limit.
     static PresenterPolicy Windows() { return {}; }
@@ -261,6 +268,7 @@ class UpdatePresenter : private IUpdateObserver {
     void OnDeviceAbsent() override;
     void OnDevicePresent(const VersionSlots& versions) override;
     void OnDeviceBusy() override;
+    void OnDeviceInUse() override;
     void OnUpdateProgress(std::uint32_t percent, std::uint32_t job) override;
     void OnUpdateEnded(bool success, ResultCode result) override;
 
