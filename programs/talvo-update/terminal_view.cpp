@@ -35,7 +35,7 @@ std::string Padded(std::string text, std::size_t width) {
 }
 
 std::string ShownVersion(const std::u16string& version) {
-    return version.empty() ? std::string("---") : ToUtf8(version);
+    return version.empty() ? std::string("---") : PrintableText(ToUtf8(version));
 }
 
 std::array<std::string, 3> Utf8Versions(const VersionSlots& versions) {
@@ -281,6 +281,9 @@ int TerminalView::Finish(const EndResult& result, std::uint32_t verifyWaitMs) {
         case Outcome::kNoAccess:
             console_.Error(Utf8Text(kIdsNoAccess) + "\n  (" + result.deniedPath + ")");
             break;
+        case Outcome::kInUse:
+            console_.Error(Utf8Text(kIdsDeviceInUse));
+            break;
         case Outcome::kDeviceRead:
             if (!options_.json) {
                 if (facts.mode == kDeviceModeUpdate) {
@@ -348,6 +351,8 @@ int ExitCodeOf(const EndResult& result) {
             return kExitVerifyMismatch;
         case Outcome::kVerifyNotBack:
             return kExitVerifyNotBack;
+        case Outcome::kInUse:
+            return kExitInUse;
         case Outcome::kUserEnded:
             break;
     }
