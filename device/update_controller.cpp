@@ -178,6 +178,9 @@ void UpdateController::TakeDownUpdater() {
 }
 
 void UpdateController::OnUpdateEnded(bool success) {
+    if (state_ != State::kUpdating) {
+        return;  // one end per update (a late copy of the message is ignored)
+    }
     state_ = State::kEnded;
     succeeded_ = success;
     TakeDownUpdater();

@@ -145,6 +145,12 @@ class UpdateController {
     // An updater thread exists (from a successful StartUpdate until the end
     // message has been handled).
     bool UpdateRunning() const { return updater_.HasThread(); }
+    // The updater thread has ended but its end message has not been handled
+    // (yet, or ever: a full queue drops it).
+    bool UpdaterEndedUnheard() const {
+        return state_ == State::kUpdating && updater_.HasThread() &&
+               updater_.ExitCode() != Thread::kStillActive;
+    }
     bool Succeeded() const { return succeeded_; }
     ResultCode Result() const { return updater_.LastResult(); }
     DeviceMode Mode() const { return mode_; }

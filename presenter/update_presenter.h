@@ -31,6 +31,7 @@
 #include <string>
 
 #include "base/message_target.h"
+#include "device/unit_list.h"
 #include "device/update_controller.h"
 #include "firmware/firmware_package.h"
 #include "hid/hid_access.h"
@@ -59,8 +60,9 @@ enum class PresenterTimer : std::uint32_t {
     kDeviceWait = 3,   // unattended: the wait for the device is over
     kVerifyWait = 4,   // unattended: the device did not come back in time
     kInUseRetry = 5,   // try again to open a unit another updater converses with
+    kUnitCheck = 6,    // look which units are attached (the chooser)
 };
-inline constexpr std::uint32_t kPresenterTimerCount = 5;
+inline constexpr std::uint32_t kPresenterTimerCount = 6;
 
 // What a confirmation asks.
 enum class Confirmation {
@@ -144,6 +146,10 @@ struct PresenterPolicy {
     std::uint32_t inUseRetryMs = 1000;
     // Only the unit plugged in at this location (empty: any unit).
     std::string unitLocation;
+    // Look every unitCheckMs which units are attached; with several, the
+    // user chooses one (ChooseUnit) before Start.
+    bool offerUnits = false;
+    std::uint32_t unitCheckMs = 1000;
 
     // The Windows program's: nothing but the busy retry without limit.
     static PresenterPolicy Windows() { return {}; }
@@ -152,6 +158,7 @@ struct PresenterPolicy {
     static PresenterPolicy Desktop() {
         PresenterPolicy policy;
         policy.watchAccess = true;
+        policy.offerUnits = true;
         return policy;
     }
 };
@@ -175,6 +182,13 @@ class IUpdateView {
     virtual void ShowDevice(const DeviceFacts& facts) = 0;
     // A TALVO this user may not open, at `path`; empty: none (or no longer).
     virtual void ShowDeviceProblem(const std::string&) {}
+    // The attached units (versions empty where not read) and the chosen
+    // one's location (empty: none chosen), when either changed.
+    struct UnitChoice {
+        UnitEntry unit;
+        VersionSlots versions;
+    };
+    virtual void ShowUnits(const std::vector<UnitChoice>&, const std::string& /*chosen*/) {}
 
     virtual void EnableButton(Button button, bool enable) = 0;
     virtual void Focus(Button button) = 0;
@@ -235,6 +249,8 @@ class UpdatePresenter : private IUpdateObserver {
     void OnStartClicked();
     void OnConfirmationClosed(bool confirmed);
     void OnCancelClicked();
+    // The user chose the unit at `location` (before an update only).
+    void ChooseUnit(const std::string& location);
     void OnCloseCommand();
     // The main window is being destroyed.
     void OnWindowDestroyed();
@@ -261,6 +277,7 @@ class UpdatePresenter : private IUpdateObserver {
     void Fatal(int baseId);
     void End(EndResult result);
     void CheckAccess();
+    void CheckUnits();
 
     // What the controller reports.
     void OnOpening() override;
@@ -293,6 +310,9 @@ class UpdatePresenter : private IUpdateObserver {
     bool verifying_ = false;  // unattended: waiting for the device after the update
     bool ended_ = false;
     EndResult result_;
+    // Several units are attached and none is chosen: no Start yet.
+    bool choiceNeeded_ = false;
+    std::vector<IUpdateView::UnitChoice> units_;
 };
 
 // The message texts shown as alerts (bold red): "press Start", "connect

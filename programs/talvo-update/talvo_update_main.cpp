@@ -37,6 +37,8 @@ namespace {
 // The terminal's busy retry: a second apart, ten times, then a busy
 // answer reads as refused.
 constexpr int kBusyRetries = 10;
+// How long the end message of an updater whose thread has ended is awaited.
+constexpr std::uint32_t kEndMessageGraceMs = 1000;
 
 PresenterPolicy PolicyOf(const Options& options) {
     PresenterPolicy policy;
@@ -377,8 +379,22 @@ int Run(const Options& options, const std::vector<std::string>& args) {
         view.Attach(&presenter);
         presenter.Start(pump.Target());
         // The updater always ends by itself; its longest waits add up to
-        // well under an hour even against a stalled device.
-        pump.RunUntil(presenter, [&] { return presenter.Ended(); });
+        // well under an hour even against a stalled device. Its end message
+        // can be lost (the queue drops beyond its limit): the end of its
+        // thread then stands for it, after a moment for the message.
+        const UpdateController& controller = presenter.Controller();
+        for (;;) {
+            pump.RunUntil(presenter,
+                          [&] { return presenter.Ended() || controller.UpdaterEndedUnheard(); });
+            if (presenter.Ended()) {
+                break;
+            }
+            pump.RunUntil(
+                presenter, [&] { return presenter.Ended(); }, kEndMessageGraceMs);
+            if (controller.UpdaterEndedUnheard()) {
+                presenter.Handle(kMsgUpdateEnded, controller.Result() == 0 ? 1 : 0, 0);
+            }
+        }
         presenter.Shutdown();
         result = presenter.Result();
         packageVersions = presenter.Package().imageVersion;

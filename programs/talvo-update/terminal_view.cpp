@@ -7,6 +7,7 @@
 #include "resources/resource_ids.h"
 #include "shell/app_data.h"
 #include "shell/language.h"
+#include "shell/platform.h"
 #include "programs/talvo-update/terminal_exit_codes.h"
 #include "shell/strings.h"
 
@@ -279,7 +280,7 @@ int TerminalView::Finish(const EndResult& result, std::uint32_t verifyWaitMs) {
             console_.Error("a TALVO was found but cannot be opened");
             break;
         case Outcome::kNoAccess:
-            console_.Error(Utf8Text(kIdsNoAccess) + "\n  (" + result.deniedPath + ")");
+            console_.Error(Utf8Text(NoAccessMessageId()) + "\n  (" + result.deniedPath + ")");
             break;
         case Outcome::kInUse:
             console_.Error(Utf8Text(kIdsDeviceInUse));
