@@ -48,6 +48,7 @@ inline constexpr int kIdsNoAccess = 5003;               // device present, permi
 inline constexpr int kIdsDeviceInUse = 5004;            // another updater converses with the unit
 inline constexpr int kIdsNoAccessRuleInstalled = 5005;  // permission denied, udev rule present
 inline constexpr int kIdsSeveralUnits = 5006;           // several units attached, none chosen
+inline constexpr int kIdsNoKeepAwake = 5007;            // the system would not be kept awake
 
 // All base IDs, ascending.
 inline constexpr int kStringBaseIds[] = {
@@ -81,6 +82,7 @@ inline constexpr int kStringBaseIds[] = {
     kIdsDeviceInUse,
     kIdsNoAccessRuleInstalled,
     kIdsSeveralUnits,
+    kIdsNoKeepAwake,
 };
 
 // ---- Dialog templates ----------------------------------------------------
