@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <set>
@@ -384,6 +385,17 @@ TEST(TerminalRun, ManualPageCoversEveryOptionOfHelp) {
         EXPECT_TRUE(Has(unescaped, std::string(".B talvo-update ") + command)) << command;
         EXPECT_TRUE(Has(help, std::string("talvo-update ") + command)) << command;
     }
+}
+
+// Catches: a closed terminal (SIGHUP, an ssh session that ended) killing a
+// run in the middle of the update: it is held like Ctrl+C.
+TEST(TerminalRun, HangUpDuringTheUpdateDoesNotEndIt) {
+    const std::string command = std::string("sh -c '") + TALVO_UPDATE_PATH +
+                                " --emulate --timing=none --speed=5 --accept-agreement"
+                                " >/dev/null 2>&1 & p=$!; sleep 1; kill -HUP $p; wait $p'";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 0);
 }
 
 }  // namespace
