@@ -30,7 +30,17 @@ CDeviceCommApp::~CDeviceCommApp() {
 }
 
 bool CDeviceCommApp::Open(int mode) {
+    return Open(mode, std::string());
+}
+
+std::string CDeviceCommApp::Location() {
     CriticalSection guard(&lock);
+    return comm ? comm->hidDevice.Location() : std::string();
+}
+
+bool CDeviceCommApp::Open(int mode, const std::string& location) {
+    CriticalSection guard(&lock);
+    lastOpenInUse_.store(false);
     if (comm) {
         return false;
     }
@@ -55,9 +65,11 @@ bool CDeviceCommApp::Open(int mode) {
         if (ok) {
             opened->inputReportLength = reportLength;
             opened->outputReportLength = reportLength;
-            ok = opened->hidDevice.Open(kTalvoVendorId, productId, reportLength, reportLength, 0) !=
-                     nullptr &&
-                 opened->StartReceiveThread();
+            ok = opened->hidDevice.Open(kTalvoVendorId, productId, reportLength, reportLength, 0,
+                                        location) != nullptr;
+            lastOpenInUse_.store(!ok && opened->hidDevice.LastFailure() ==
+                                            CHidDevice::OpenFailure::kInUse);
+            ok = ok && opened->StartReceiveThread();
         }
     }
     if (!ok) {

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "base/critical_section.h"
 #include "base/message_target.h"
@@ -40,6 +41,12 @@ class CDeviceCommApp {
     // mode's report length, receive thread. False, with nothing left behind,
     // on any failure and when a protocol object is already open.
     bool Open(int mode);
+    // As Open, on the unit at `location` only (empty: the first one found).
+    bool Open(int mode, const std::string& location);
+    // The last Open failed because another updater converses with the unit.
+    bool LastOpenInUse() const { return lastOpenInUse_.load(); }
+    // Where the open unit is plugged in (empty when closed or unknown).
+    std::string Location();
     // Closes the open protocol object (joining its receive thread). Returns
     // `connected` afterwards: always 0. Leaves `ready` alone.
     int Close();
@@ -61,6 +68,7 @@ class CDeviceCommApp {
 
   private:
     IHidPlatform& platform_;
+    std::atomic<bool> lastOpenInUse_{false};
 
   public:
     CriticalSectionLock lock;

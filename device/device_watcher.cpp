@@ -25,6 +25,10 @@ int CDeviceWatcher::Begin(ModeCallback modeCallback, void* modeUserData) {
     }
     callback.store(modeCallback);
     userData.store(modeUserData);
+    {
+        std::lock_guard<std::mutex> guard(locationMutex_);
+        unitLocation_.clear();
+    }
     g_currentDeviceMode.store(kDeviceModeUnknown);
     if (Start(u"CDeviceWatcher", 0) == 1) {
         return 1;
@@ -57,7 +61,9 @@ std::uint32_t CDeviceWatcher::Run() {
         const MessageWait wait = WaitForThreadMessage(kProbeIntervalMs);
         const bool lastPass = running.load() == 0;
         if (wait == MessageWait::kTimedOut) {
-            Report(ProbeDeviceMode(platform_));
+            std::string found;
+            const DeviceMode probed = ProbeDeviceMode(platform_, Followed(), &found);
+            Report(probed, found);
         } else if (wait == MessageWait::kInputAvailable) {
             ThreadMessage message;
             while (PeekThreadMessage(&message, true)) {
@@ -82,31 +88,57 @@ DeviceMode CDeviceWatcher::ProbeDeviceMode() {
     return ProbeDeviceMode(HidPlatform::Current());
 }
 
-DeviceMode CDeviceWatcher::ProbeDeviceMode(IHidPlatform& platform) {
-    CHidDevice device(platform);
-    if (device.Open(kTalvoVendorId, kTalvoNormalProductId, kNormalReportLength, kNormalReportLength,
-                    0) != nullptr) {
-        device.Close();
-        return kDeviceModeNormal;
-    }
-    device.Close();
-    if (device.Open(kTalvoVendorId, kTalvoUpdateProductId, kUpdateReportLength, kUpdateReportLength,
-                    0) != nullptr) {
-        device.Close();
-        return kDeviceModeUpdate;
-    }
-    device.Close();
-    return kDeviceModeNone;
+void CDeviceWatcher::Follow(const std::string& location) {
+    std::lock_guard<std::mutex> guard(locationMutex_);
+    followed_ = location;
 }
 
-void CDeviceWatcher::Report(DeviceMode probed) {
+std::string CDeviceWatcher::Followed() const {
+    std::lock_guard<std::mutex> guard(locationMutex_);
+    return followed_;
+}
+
+std::string CDeviceWatcher::UnitLocation() const {
+    std::lock_guard<std::mutex> guard(locationMutex_);
+    return unitLocation_;
+}
+
+DeviceMode CDeviceWatcher::ProbeDeviceMode(IHidPlatform& platform, const std::string& location,
+                                           std::string* found) {
+    CHidDevice device(platform);
+    DeviceMode mode = kDeviceModeNone;
+    if (device.Open(kTalvoVendorId, kTalvoNormalProductId, kNormalReportLength, kNormalReportLength,
+                    0, location) != nullptr) {
+        mode = kDeviceModeNormal;
+    } else if (device.Open(kTalvoVendorId, kTalvoUpdateProductId, kUpdateReportLength,
+                           kUpdateReportLength, 0, location) != nullptr) {
+        mode = kDeviceModeUpdate;
+    }
+    if (found != nullptr) {
+        *found = device.Location();
+    }
+    device.Close();
+    return mode;
+}
+
+void CDeviceWatcher::Report(DeviceMode probed, const std::string& location) {
     const DeviceMode current = g_currentDeviceMode.load();
-    if (probed == current) {
+    const bool present = current != kDeviceModeNone && current != kDeviceModeUnknown;
+    std::string previous;
+    {
+        std::lock_guard<std::mutex> guard(locationMutex_);
+        previous = unitLocation_;
+    }
+    if (probed == current && (!present || location == previous)) {
         return;
     }
-    // A device seen in one mode and now in the other is first reported gone.
-    const DeviceMode reported =
-        (current != kDeviceModeNone && current != kDeviceModeUnknown) ? kDeviceModeNone : probed;
+    // A device seen in one mode and now in the other, or another unit in
+    // its place, is first reported gone.
+    const DeviceMode reported = present ? kDeviceModeNone : probed;
+    {
+        std::lock_guard<std::mutex> guard(locationMutex_);
+        unitLocation_ = reported == kDeviceModeNone ? std::string() : location;
+    }
     g_currentDeviceMode.store(reported);
     if (ModeCallback fn = callback.load()) {
         fn(reported, userData.load());

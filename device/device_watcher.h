@@ -11,6 +11,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
 
 #include "base/critical_section.h"
 #include "device/device_mode.h"
@@ -46,19 +48,34 @@ class CDeviceWatcher : public Thread {
     // the loop ends after its next wake-up.
     void RequestStop() override;
 
+    // Looks only at the unit plugged in at `location` from now on (empty:
+    // any unit, the normal-mode one first). An update follows its unit
+    // through the mode switch this way; other units change nothing.
+    void Follow(const std::string& location);
+    std::string Followed() const;
+    // Where the unit of the mode last reported sits (empty when none is
+    // present or the platform gives no location).
+    std::string UnitLocation() const;
+
     // One probe: 1 when the normal-mode device opens, else 2 when the
-    // update-mode device does, else 0.
+    // update-mode device does, else 0; among the interfaces at `location`
+    // only unless it is empty. `found`, when given, receives the location
+    // of the interface that opened.
     // On `platform`, or the process's default HID platform.
-    static DeviceMode ProbeDeviceMode(IHidPlatform& platform);
+    static DeviceMode ProbeDeviceMode(IHidPlatform& platform, const std::string& location = {},
+                                      std::string* found = nullptr);
     static DeviceMode ProbeDeviceMode();
 
   protected:
     std::uint32_t Run() override;
 
   private:
-    void Report(DeviceMode probed);
+    void Report(DeviceMode probed, const std::string& location);
 
     IHidPlatform& platform_;
+    mutable std::mutex locationMutex_;
+    std::string followed_;      // guarded by locationMutex_
+    std::string unitLocation_;  // guarded by locationMutex_
     CriticalSectionLock lock;
     // Written only while no watcher thread runs; read by the thread.
     std::atomic<ModeCallback> callback{nullptr};

@@ -80,12 +80,15 @@ void UpdateController::OnModeReport(DeviceMode newMode) {
         return;
     }
     observer_.OnOpening();
-    const bool opened = connection_.Open(newMode);
+    const bool opened = connection_.Open(newMode, watcher_.UnitLocation());
     if (opened) {
         connection_.ready.store(1);
     }
     observer_.OnOpened();
     if (!opened) {
+        if (connection_.LastOpenInUse()) {
+            observer_.OnDeviceInUse();
+        }
         return;
     }
     if (state_ == State::kUpdating) {
@@ -98,25 +101,46 @@ void UpdateController::OnModeReport(DeviceMode newMode) {
     ReadVersions();
 }
 
-bool UpdateController::ReadSlot(std::size_t slot, bool busyIsRefusal) {
+void UpdateController::Follow(const std::string& location) {
+    watcher_.Follow(location);
+}
+
+void UpdateController::RetryOpen() {
+    if (mode_ > kDeviceModeNone && !connection_.IsOpen()) {
+        OnModeReport(mode_);
+    }
+}
+
+bool ReadVersionSlot(CDeviceCommApp& connection, std::size_t slot, std::u16string& text,
+                     bool& busy) {
     ResultCode result = 0;
-    FirmVersion text{};
-    bool busy = false;
+    FirmVersion bytes{};
+    busy = false;
     {
-        CriticalSection guard(&connection_.lock);
-        std::memset(connection_.params.b, 0, sizeof connection_.params.b);
-        StoreU32(connection_.params, 0, static_cast<std::uint32_t>(kVersionTypeCodes[slot]));
-        result = connection_.RunCommand(kKeyReadVersion);
+        CriticalSection guard(&connection.lock);
+        std::memset(connection.params.b, 0, sizeof connection.params.b);
+        StoreU32(connection.params, 0, static_cast<std::uint32_t>(kVersionTypeCodes[slot]));
+        result = connection.RunCommand(UpdateController::kKeyReadVersion);
         if (result == kResultOk) {
-            std::memcpy(text.data(), connection_.params.b + 4, 4);
+            std::memcpy(bytes.data(), connection.params.b + 4, 4);
         } else {
-            busy = connection_.lastStatus == kStatusBusy;
+            busy = connection.lastStatus == UpdateController::kStatusBusy;
         }
     }
+    if (result == kResultOk) {
+        text = VersionTextToUtf16(bytes);
+    }
+    return result == kResultOk;
+}
+
+bool UpdateController::ReadSlot(std::size_t slot, bool busyIsRefusal) {
+    std::u16string text;
+    bool busy = false;
+    const bool read = ReadVersionSlot(connection_, slot, text, busy);
     if (busy && !busyIsRefusal) {
         return false;
     }
-    deviceVersion_[slot] = result == kResultOk ? VersionTextToUtf16(text) : kVersionUnknown;
+    deviceVersion_[slot] = read ? text : kVersionUnknown;
     return true;
 }
 
@@ -154,6 +178,9 @@ void UpdateController::TakeDownUpdater() {
 }
 
 void UpdateController::OnUpdateEnded(bool success) {
+    if (state_ != State::kUpdating) {
+        return;  // one end per update (a late copy of the message is ignored)
+    }
     state_ = State::kEnded;
     succeeded_ = success;
     TakeDownUpdater();
@@ -195,6 +222,12 @@ bool UpdateController::StartUpdate(const FirmwarePackage& package) {
         return false;
     }
     savedVersion_ = deviceVersion_;
+    // The update belongs to the unit it starts on: through the mode switch
+    // the watcher looks at that unit alone, so another unit's update mode
+    // is never taken for it.
+    if (watcher_.Followed().empty()) {
+        watcher_.Follow(connection_.Location());
+    }
     updater_.connection = &connection_;
     updater_.jobCount = count;
     updater_.notifyWindow = uiTarget_;

@@ -24,6 +24,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "base/message_target.h"
 #include "device/device_comm_app.h"
@@ -49,6 +50,10 @@ class IUpdateObserver {
     virtual void OnOpened() {}
     // The device went (or a report said it is not there).
     virtual void OnDeviceAbsent() = 0;
+    // A present device could not be opened because another updater
+    // converses with it (it holds the unit's lock). The owner may ask again
+    // with Retry when it sees fit.
+    virtual void OnDeviceInUse() {}
     // The device is open; `versions` are its versions by slot ("---" for a
     // refused one). During an update they are the ones read before it, not
     // read again.
@@ -69,6 +74,12 @@ class IUpdateObserver {
 inline constexpr std::array<int, 3> kVersionTypeCodes = {0, 1, 3};
 // The text shown for a version the device would not give.
 inline constexpr char16_t kVersionUnknown[] = u"---";
+
+// One version reading (command 6) of image slot `slot` on an open
+// connection: true with the version's text, or false (`busy` when the device
+// answered with the busy status).
+bool ReadVersionSlot(CDeviceCommApp& connection, std::size_t slot, std::u16string& text,
+                     bool& busy);
 
 class UpdateController {
   public:
@@ -98,6 +109,16 @@ class UpdateController {
     // an update cannot run then).
     void StopWatching();
 
+    // Follows the unit plugged in at `location` from now on (empty: any
+    // unit). StartUpdate follows the unit it starts on by itself.
+    void Follow(const std::string& location);
+    std::string Followed() const { return watcher_.Followed(); }
+    // Where the open unit is plugged in (empty when none is open or the
+    // platform gives no location).
+    std::string UnitLocation() { return connection_.Location(); }
+    // Opens the present device again after OnDeviceInUse.
+    void RetryOpen();
+
     // Takes a posted kMsgDeviceMode or kMsgUpdateEnded; false for others.
     bool Handle(std::uint32_t message, std::uintptr_t wParam);
     void OnModeReport(DeviceMode newMode);
@@ -124,6 +145,12 @@ class UpdateController {
     // An updater thread exists (from a successful StartUpdate until the end
     // message has been handled).
     bool UpdateRunning() const { return updater_.HasThread(); }
+    // The updater thread has ended but its end message has not been handled
+    // (yet, or ever: a full queue drops it).
+    bool UpdaterEndedUnheard() const {
+        return state_ == State::kUpdating && updater_.HasThread() &&
+               updater_.ExitCode() != Thread::kStillActive;
+    }
     bool Succeeded() const { return succeeded_; }
     ResultCode Result() const { return updater_.LastResult(); }
     DeviceMode Mode() const { return mode_; }

@@ -27,6 +27,7 @@ class EndpointState final : public EmulatedEndpoint {
         info_.outputReportByteLength = identity.outputReportByteLength;
         info_.featureReportByteLength = identity.featureReportByteLength;
         info_.outputReportId = identity.outputReportId;
+        info_.location = identity.location;
     }
 
     const EmulatedIdentity& Identity() const override { return identity_; }
@@ -213,6 +214,15 @@ class EmulatedList final : public IHidInterfaceList {
         return HidSlot::kOpened;
     }
 
+    bool PeekIds(std::size_t index, std::uint16_t& vendorId, std::uint16_t& productId) override {
+        if (index >= endpoints_.size()) {
+            return false;
+        }
+        vendorId = endpoints_[index]->Info().vendorId;
+        productId = endpoints_[index]->Info().productId;
+        return true;
+    }
+
   private:
     std::vector<std::shared_ptr<EndpointState>> endpoints_;
 };
@@ -221,12 +231,23 @@ class EmulatedList final : public IHidInterfaceList {
 
 class EmulatedBus::Impl {
   public:
+    EmulatedBus* hub = nullptr;  // a port view's bus; null for a bus of its own
+    std::string port = EmulatedBus::kFirstPort;
     mutable std::mutex mutex;
     std::vector<std::shared_ptr<EndpointState>> plugged;
     EmulatedBusObserver* observer = nullptr;
 };
 
+std::string EmulatedBus::PortName(int unit) {
+    return "emulated-" + std::to_string(unit);
+}
+
 EmulatedBus::EmulatedBus() : impl_(std::make_unique<Impl>()) {}
+
+EmulatedBus::EmulatedBus(EmulatedBus& hub, std::string port) : impl_(std::make_unique<Impl>()) {
+    impl_->hub = &hub;
+    impl_->port = std::move(port);
+}
 
 EmulatedBus::~EmulatedBus() {
     // Host handles that outlive the bus keep their endpoint; they see it
@@ -238,7 +259,18 @@ EmulatedBus::~EmulatedBus() {
 }
 
 std::shared_ptr<EmulatedEndpoint> EmulatedBus::Plug(const EmulatedIdentity& identity) {
-    auto endpoint = std::make_shared<EndpointState>(identity);
+    if (impl_->hub != nullptr) {
+        EmulatedIdentity placed = identity;
+        if (placed.location.empty()) {
+            placed.location = impl_->port;
+        }
+        return impl_->hub->Plug(placed);
+    }
+    EmulatedIdentity placed = identity;
+    if (placed.location.empty()) {
+        placed.location = impl_->port;
+    }
+    auto endpoint = std::make_shared<EndpointState>(placed);
     EmulatedBusObserver* observer = nullptr;
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
@@ -256,6 +288,10 @@ std::shared_ptr<EmulatedEndpoint> EmulatedBus::Plug(const EmulatedIdentity& iden
 
 void EmulatedBus::Unplug(const std::shared_ptr<EmulatedEndpoint>& endpoint) {
     if (!endpoint) {
+        return;
+    }
+    if (impl_->hub != nullptr) {
+        impl_->hub->Unplug(endpoint);
         return;
     }
     std::shared_ptr<EndpointState> state;
@@ -279,16 +315,26 @@ void EmulatedBus::Unplug(const std::shared_ptr<EmulatedEndpoint>& endpoint) {
 }
 
 void EmulatedBus::SetObserver(EmulatedBusObserver* observer) {
+    if (impl_->hub != nullptr) {
+        impl_->hub->SetObserver(observer);
+        return;
+    }
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->observer = observer;
 }
 
 std::size_t EmulatedBus::InterfaceCount() const {
+    if (impl_->hub != nullptr) {
+        return impl_->hub->InterfaceCount();
+    }
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->plugged.size();
 }
 
 std::unique_ptr<IHidInterfaceList> EmulatedBus::ListInterfaces() {
+    if (impl_->hub != nullptr) {
+        return impl_->hub->ListInterfaces();
+    }
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return std::make_unique<EmulatedList>(impl_->plugged);
 }

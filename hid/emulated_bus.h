@@ -29,6 +29,9 @@ struct EmulatedIdentity {
     std::uint16_t featureReportByteLength = 0;
     std::uint8_t outputReportId = 0;  // ID of the first output data item
     std::vector<std::uint8_t> reportDescriptor;
+    // The port the unit is plugged into; empty: the port of the bus (or
+    // port view) it is plugged on.
+    std::string location;
 };
 
 // Device side of one plugged interface. Thread-safe.
@@ -64,9 +67,19 @@ class EmulatedBusObserver {
     virtual void Unplugging(const std::shared_ptr<EmulatedEndpoint>& endpoint) = 0;
 };
 
+// Interfaces plugged on a bus sit on its port ("emulated-1" unless given).
+// Several units share one bus through port views: a view lists the whole
+// bus, and what is plugged through it sits on the view's port, so each
+// device model plugged through its own view is a unit of its own.
 class EmulatedBus : public IHidPlatform {
   public:
+    static constexpr const char* kFirstPort = "emulated-1";
+    // "emulated-N", the port of the N-th unit (from 1).
+    static std::string PortName(int unit);
+
     EmulatedBus();
+    // A port view of `hub` (which must outlive it) at `port`.
+    EmulatedBus(EmulatedBus& hub, std::string port);
     ~EmulatedBus() override;
     // Adds an interface at the end of the enumeration order.
     std::shared_ptr<EmulatedEndpoint> Plug(const EmulatedIdentity& identity);

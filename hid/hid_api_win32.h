@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cfgmgr32.h>
 #include <setupapi.h>
 
 extern "C" {
@@ -39,6 +40,11 @@ struct Win32HidApi {
     decltype(&::CancelIo) CancelIo;
     decltype(&::CancelIoEx) CancelIoEx;
     decltype(&::Sleep) Sleep;
+    // Where an interface's unit sits: its parent device node and that
+    // node's location.
+    decltype(&::CM_Get_Parent) GetParent;
+    decltype(&::CM_Get_DevNode_PropertyW) GetDevNodeProperty;
+    decltype(&::CM_Get_Device_IDW) GetDeviceId;
 };
 
 // The real calls (hid.dll, setupapi.dll, kernel32.dll).

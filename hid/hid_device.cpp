@@ -28,6 +28,9 @@ CHidDevice::~CHidDevice() {
 }
 
 bool CHidDevice::Matches(const HidInterfaceInfo& info) const {
+    if (!location_.empty() && info.location != location_) {
+        return false;
+    }
     if (vendorId_ == 0 && productId_ == 0) {
         return true;
     }
@@ -36,13 +39,22 @@ bool CHidDevice::Matches(const HidInterfaceInfo& info) const {
            LengthMatches(outputLength_, info.outputReportByteLength);
 }
 
-int CHidDevice::FindInterface() {
+CHidDevice::Search CHidDevice::FindInterface(int& found) {
     std::unique_ptr<IHidInterfaceList> list = platform_->ListInterfaces();
     if (!list) {
-        return -1;
+        return Search::kUnsure;
     }
+    const bool anyIds = vendorId_ == 0 && productId_ == 0;
+    bool incomplete = false;
     int earlierMatches = 0;
     for (std::size_t index = 0;; ++index) {
+        // An interface whose IDs are known without opening it and are not
+        // the wanted ones is left alone (other devices are never opened).
+        std::uint16_t vendor = 0, product = 0;
+        if (!anyIds && list->PeekIds(index, vendor, product) &&
+            (vendor != vendorId_ || product != productId_)) {
+            continue;
+        }
         std::unique_ptr<IHidInterfaceHandle> handle;
         switch (list->Open(index, HidOpenPurpose::kProbe, handle)) {
             case HidSlot::kOpened:
@@ -51,51 +63,62 @@ int CHidDevice::FindInterface() {
                 }
                 break;
             case HidSlot::kSkipped:
+            case HidSlot::kInUse:
+                continue;
+            case HidSlot::kIncomplete:
+                incomplete = true;
                 continue;
             case HidSlot::kEnd:
+                return incomplete ? Search::kUnsure : Search::kAbsent;
             case HidSlot::kFailed:
-                return -1;
+                return Search::kUnsure;
         }
         if (Matches(handle->Info())) {
             if (earlierMatches == occurrence_) {
-                return static_cast<int>(index);
+                found = static_cast<int>(index);
+                return Search::kFound;
             }
             ++earlierMatches;
         }
     }
 }
 
-HidDeviceRecord* CHidDevice::OpenInterface() {
-    int index = FindInterface();
-    if (index < 0) {
-        return nullptr;
+CHidDevice::Search CHidDevice::OpenInterface(HidDeviceRecord*& record) {
+    int index = -1;
+    const Search search = FindInterface(index);
+    if (search != Search::kFound) {
+        return search;
     }
     std::unique_ptr<IHidInterfaceList> list = platform_->ListInterfaces();
     if (!list) {
-        return nullptr;
+        return Search::kUnsure;
     }
     std::unique_ptr<IHidInterfaceHandle> handle;
-    if (list->Open(static_cast<std::size_t>(index), HidOpenPurpose::kKeep, handle) !=
-            HidSlot::kOpened ||
-        !handle) {
-        return nullptr;
+    const HidSlot slot = list->Open(static_cast<std::size_t>(index), HidOpenPurpose::kKeep, handle);
+    if (slot == HidSlot::kInUse) {
+        return Search::kInUse;
     }
     // The interfaces may have changed since the search pass (a device
-    // plugged or removed in between): never keep an interface open that
-    // does not answer to the criteria.
-    if (!Matches(handle->Info())) {
-        return nullptr;
+    // plugged or removed in between shifts the indexes): never keep an
+    // interface open that does not answer to the criteria, and look again.
+    if (slot != HidSlot::kOpened || !handle || !Matches(handle->Info())) {
+        return Search::kUnsure;
     }
-    auto* record = new HidDeviceRecord;
+    record = new HidDeviceRecord;
     record->info = handle->Info();
     record->handle = std::move(handle);
     record->inputReport.assign(record->info.inputReportByteLength, 0);
     record->outputReport.assign(record->info.outputReportByteLength, 0);
-    return record;
+    return Search::kFound;
 }
 
 HidDeviceRecord* CHidDevice::Open(int vendorId, int productId, int inputLength, int outputLength,
                                   int occurrence) {
+    return Open(vendorId, productId, inputLength, outputLength, occurrence, std::string());
+}
+
+HidDeviceRecord* CHidDevice::Open(int vendorId, int productId, int inputLength, int outputLength,
+                                  int occurrence, const std::string& location) {
     if (record_ != nullptr) {
         Close();
     }
@@ -104,19 +127,31 @@ HidDeviceRecord* CHidDevice::Open(int vendorId, int productId, int inputLength, 
     inputLength_ = inputLength;
     outputLength_ = outputLength;
     occurrence_ = occurrence;
+    location_ = location;
+    lastFailure_ = OpenFailure::kAbsent;
     if (inputLength > kMaxReportDataLength || outputLength > kMaxReportDataLength ||
         inputLength < 0 || outputLength < 0 || occurrence < 0) {
         Close();
         return nullptr;
     }
-    HidDeviceRecord* record = OpenInterface();
-    if (record == nullptr) {
+    HidDeviceRecord* record = nullptr;
+    Search search = Search::kUnsure;
+    for (int attempt = 0; attempt < kOpenAttempts && search == Search::kUnsure; ++attempt) {
+        search = OpenInterface(record);
+    }
+    if (search != Search::kFound) {
         Close();
+        lastFailure_ = search == Search::kInUse ? OpenFailure::kInUse : OpenFailure::kAbsent;
         return nullptr;
     }
     record_ = record;
+    lastFailure_ = OpenFailure::kNone;
     isOpen.store(1);
     return record_;
+}
+
+std::string CHidDevice::Location() const {
+    return record_ != nullptr ? record_->info.location : std::string();
 }
 
 void CHidDevice::Close() {

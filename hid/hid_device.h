@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 namespace talvo {
 
@@ -30,7 +31,24 @@ class CHidDevice {
     // that opens and answers. Returns the record, or null.
     HidDeviceRecord* Open(int vendorId, int productId, int inputLength, int outputLength,
                           int occurrence);
+    // As above, among the interfaces at `location` only (empty: anywhere).
+    HidDeviceRecord* Open(int vendorId, int productId, int inputLength, int outputLength,
+                          int occurrence, const std::string& location);
     void Close();
+
+    // Why the last Open returned null.
+    enum class OpenFailure {
+        kNone,    // it did not fail
+        kAbsent,  // no matching interface (or it could not be opened)
+        kInUse,   // the matching interface is held by another updater
+    };
+    OpenFailure LastFailure() const { return lastFailure_; }
+    // The open interface's location (empty when closed or unknown).
+    std::string Location() const;
+
+    // A search that met a changing or incomplete interface list is run
+    // again, up to this many times in all, before it counts as absent.
+    static constexpr int kOpenAttempts = 3;
 
     // One input report: the L-1 data bytes (report ID dropped). timeoutMs -1 = no limit.
     int ReadReport(std::uint8_t* buffer, int timeoutMs);
@@ -48,13 +66,16 @@ class CHidDevice {
 
   private:
     // Implementation-defined; see hid_device.cpp.
+    enum class Search { kFound, kAbsent, kUnsure, kInUse };
     bool Matches(const HidInterfaceInfo& info) const;
-    int FindInterface();
-    HidDeviceRecord* OpenInterface();
+    Search FindInterface(int& index);
+    Search OpenInterface(HidDeviceRecord*& record);
 
     IHidPlatform* platform_;
     HidDeviceRecord* record_ = nullptr;
     int vendorId_ = 0, productId_ = 0, inputLength_ = 0, outputLength_ = 0, occurrence_ = 0;
+    std::string location_;
+    OpenFailure lastFailure_ = OpenFailure::kNone;
 };
 
 }  // namespace talvo

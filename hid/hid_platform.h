@@ -29,6 +29,9 @@ struct HidInterfaceInfo {
     std::uint16_t outputReportByteLength = 0;
     std::uint16_t featureReportByteLength = 0;
     std::uint8_t outputReportId = 0;  // report ID of the first output data item
+    // Where the physical unit is plugged in, the same in both of its modes
+    // (a USB port path such as "1-4.2"); empty when the platform cannot tell.
+    std::string location;
 };
 
 // One open interface. Reports are whole reports of the interface's byte
@@ -53,6 +56,13 @@ enum class HidSlot {
     kSkipped,  // it could not be opened or queried: go on with the next index
     kEnd,      // past the last interface
     kFailed,   // the enumeration itself failed: stop searching
+    // This interface could not be looked at for a reason that may pass (its
+    // path query failed): go on with the next index, but the snapshot is
+    // incomplete, so finding nothing in it is not proof of absence.
+    kIncomplete,
+    // Another updater converses with this interface (it holds the unit's
+    // lock): not opened for keeping.
+    kInUse,
 };
 
 enum class HidOpenPurpose {
@@ -66,6 +76,14 @@ class IHidInterfaceList {
     virtual ~IHidInterfaceList() = default;
     virtual HidSlot Open(std::size_t index, HidOpenPurpose purpose,
                          std::unique_ptr<IHidInterfaceHandle>& handle) = 0;
+    // The vendor and product ID of the interface at `index` when they can be
+    // known without opening it (from its path or its system record); false
+    // when only an open can tell. A search for one identity opens only the
+    // interfaces that may carry it.
+    virtual bool PeekIds(std::size_t /*index*/, std::uint16_t& /*vendorId*/,
+                         std::uint16_t& /*productId*/) {
+        return false;
+    }
 };
 
 // An interface that is present but that this process may not open.
@@ -73,6 +91,7 @@ struct HidDeniedInterface {
     std::string path;
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
+    std::string location;  // as HidInterfaceInfo::location
 };
 
 class IHidPlatform {

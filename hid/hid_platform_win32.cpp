@@ -1,12 +1,20 @@
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "hid/hid_api_win32.h"
 #include "hid/hid_time.h"
+
+// After windows.h; initguid.h makes this file define the property keys.
+// clang-format off
+#include <initguid.h>
+#include <devpkey.h>
+// clang-format on
 
 namespace talvo {
 
@@ -36,6 +44,9 @@ const Win32HidApi& SystemWin32HidApi() {
         ::CancelIo,
         ::CancelIoEx,
         ::Sleep,
+        ::CM_Get_Parent,
+        ::CM_Get_DevNode_PropertyW,
+        ::CM_Get_Device_IDW,
     };
     return api;
 }
@@ -47,6 +58,99 @@ namespace {
 constexpr std::int32_t kCancelBoundMs = 1000;
 
 std::atomic<std::size_t> g_abandonedTransfers{0};
+
+std::string Narrow(const std::wstring& text) {
+    std::string narrow;
+    for (wchar_t c : text) {
+        narrow += (c > 0 && c < 0x80) ? static_cast<char>(c) : '?';
+    }
+    return narrow;
+}
+
+// The vendor and product ID a HID interface path names ("...VID_1209&PID_7A10..."),
+// in either case; false when it names none.
+bool IdsInPath(const std::wstring& path, std::uint16_t& vendor, std::uint16_t& product) {
+    std::wstring upper;
+    for (wchar_t c : path) {
+        upper += (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+    }
+    const auto hexAfter = [&](const wchar_t* key, std::uint16_t& value) {
+        const std::size_t at = upper.find(key);
+        if (at == std::wstring::npos || at + 8 > upper.size()) {
+            return false;
+        }
+        unsigned v = 0;
+        for (std::size_t i = at + 4; i < at + 8; ++i) {
+            const wchar_t c = upper[i];
+            const int digit = (c >= L'0' && c <= L'9')   ? c - L'0'
+                              : (c >= L'A' && c <= L'F') ? c - L'A' + 10
+                                                         : -1;
+            if (digit < 0) {
+                return false;
+            }
+            v = v * 16 + static_cast<unsigned>(digit);
+        }
+        value = static_cast<std::uint16_t>(v);
+        return true;
+    };
+    return hexAfter(L"VID_", vendor) && hexAfter(L"PID_", product);
+}
+
+// Where the unit of the HID interface on device node `node` sits, the same
+// in both of its modes: the first location path of its parent (the USB
+// device, or the USB interface of a composite one, whose "#USBMI(n)" is
+// dropped), else the parent's location information, else the port part of
+// a USB parent's instance ID. Empty when none is known:
+// then any unit is taken, as with a single one.
+std::string UnitLocation(const Win32HidApi& api, DEVINST node) {
+    DEVINST parent = 0;
+    if (node == 0 || api.GetParent(&parent, node, 0) != CR_SUCCESS) {
+        return std::string();
+    }
+    std::vector<BYTE> buffer(2048);
+    const auto property = [&](const DEVPROPKEY& key, DEVPROPTYPE wanted) -> std::wstring {
+        DEVPROPTYPE type = 0;
+        ULONG size = static_cast<ULONG>(buffer.size());
+        std::fill(buffer.begin(), buffer.end(), 0);
+        if (api.GetDevNodeProperty(parent, &key, &type, buffer.data(), &size, 0) != CR_SUCCESS ||
+            type != wanted || size < sizeof(WCHAR)) {
+            return std::wstring();
+        }
+        // The first string (of a list, or the only one), within what was given.
+        const auto* chars = reinterpret_cast<const WCHAR*>(buffer.data());
+        const std::size_t count = std::min<std::size_t>(size, buffer.size()) / sizeof(WCHAR);
+        std::size_t length = 0;
+        while (length < count && chars[length] != L'\0') {
+            ++length;
+        }
+        return std::wstring(chars, length);
+    };
+    std::wstring location = property(DEVPKEY_Device_LocationPaths, DEVPROP_TYPE_STRING_LIST);
+    if (!location.empty()) {
+        const std::size_t mi = location.rfind(L"#USBMI(");
+        if (mi != std::wstring::npos) {
+            location.erase(mi);
+        }
+        return Narrow(location);
+    }
+    location = property(DEVPKEY_Device_LocationInfo, DEVPROP_TYPE_STRING);
+    if (!location.empty()) {
+        return Narrow(location);
+    }
+    WCHAR id[MAX_DEVICE_ID_LEN + 1] = {};
+    if (api.GetDeviceId(parent, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) {
+        return std::string();
+    }
+    // USB\VID_xxxx&PID_yyyy\<instance>: the product ID changes with the
+    // mode, the instance (serial number, or hub prefix and port) does not.
+    const std::wstring instance(id);
+    const std::size_t last = instance.rfind(L'\\');
+    if (instance.rfind(L"USB\\", 0) != 0 || last == std::wstring::npos ||
+        last + 1 == instance.size()) {
+        return std::string();
+    }
+    return "USB instance " + Narrow(instance.substr(last + 1));
+}
 
 // The block and buffer of one direction's transfers. They live apart from
 // the handle so that a transfer the driver never gives back can keep them.
@@ -238,6 +342,7 @@ class Win32HidHandle final : public IHidInterfaceHandle {
     }
 
     const HidInterfaceInfo& Info() const override { return info_; }
+    void SetLocation(std::string location) { info_.location = std::move(location); }
 
     bool Read(std::uint8_t* report, int timeoutMs) override {
         const DWORD length = info_.inputReportByteLength;
@@ -408,16 +513,11 @@ class Win32List final : public IHidInterfaceList {
 
     HidSlot Open(std::size_t index, HidOpenPurpose purpose,
                  std::unique_ptr<IHidInterfaceHandle>& handle) override {
-        SP_DEVICE_INTERFACE_DATA interfaceData{};
-        interfaceData.cbSize = sizeof interfaceData;
-        if (!api_.EnumDeviceInterfaces(set_, nullptr, &guid_, static_cast<DWORD>(index),
-                                       &interfaceData)) {
-            return api_.GetLastError() == ERROR_NO_MORE_ITEMS ? HidSlot::kEnd : HidSlot::kFailed;
+        const Entry& entry = At(index);
+        if (entry.slot != HidSlot::kOpened) {
+            return entry.slot;
         }
-        std::wstring path;
-        if (!DevicePath(interfaceData, path)) {
-            return HidSlot::kFailed;
-        }
+        const std::wstring& path = entry.path;
         HANDLE file = api_.CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_OVERLAPPED, nullptr);
@@ -434,6 +534,7 @@ class Win32List final : public IHidInterfaceList {
             if (!kept->Load()) {
                 return HidSlot::kSkipped;  // the handle's destructor releases it all
             }
+            kept->SetLocation(UnitLocation(api_, entry.node));
             handle = std::move(kept);
             return HidSlot::kOpened;
         }
@@ -447,12 +548,51 @@ class Win32List final : public IHidInterfaceList {
         if (!answered) {
             return HidSlot::kSkipped;
         }
-        handle = std::make_unique<QueriedInterface>(Win32HidHandle::InfoFrom(attributes, caps));
+        HidInterfaceInfo info = Win32HidHandle::InfoFrom(attributes, caps);
+        info.location = UnitLocation(api_, entry.node);
+        handle = std::make_unique<QueriedInterface>(info);
         return HidSlot::kOpened;
     }
 
+    bool PeekIds(std::size_t index, std::uint16_t& vendorId, std::uint16_t& productId) override {
+        const Entry& entry = At(index);
+        return entry.slot == HidSlot::kOpened && IdsInPath(entry.path, vendorId, productId);
+    }
+
   private:
-    bool DevicePath(SP_DEVICE_INTERFACE_DATA& interfaceData, std::wstring& path) {
+    // What one index of the snapshot is: its path and device node, asked
+    // once per snapshot. kEnd past the last, kFailed when the enumeration
+    // failed, kIncomplete when only this interface's path could not be had.
+    struct Entry {
+        HidSlot slot = HidSlot::kFailed;
+        std::wstring path;
+        DEVINST node = 0;
+    };
+
+    const Entry& At(std::size_t index) {
+        if (index < entries_.size() && entries_[index]) {
+            return *entries_[index];
+        }
+        if (index >= entries_.size()) {
+            entries_.resize(index + 1);
+        }
+        Entry entry;
+        SP_DEVICE_INTERFACE_DATA interfaceData{};
+        interfaceData.cbSize = sizeof interfaceData;
+        if (!api_.EnumDeviceInterfaces(set_, nullptr, &guid_, static_cast<DWORD>(index),
+                                       &interfaceData)) {
+            entry.slot =
+                api_.GetLastError() == ERROR_NO_MORE_ITEMS ? HidSlot::kEnd : HidSlot::kFailed;
+        } else if (DevicePath(interfaceData, entry.path, entry.node)) {
+            entry.slot = HidSlot::kOpened;
+        } else {
+            entry.slot = HidSlot::kIncomplete;  // the others may still be looked at
+        }
+        entries_[index] = std::move(entry);
+        return *entries_[index];
+    }
+
+    bool DevicePath(SP_DEVICE_INTERFACE_DATA& interfaceData, std::wstring& path, DEVINST& node) {
         DWORD required = 0;
         api_.GetDeviceInterfaceDetail(set_, &interfaceData, nullptr, 0, &required, nullptr);
         if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) || required > 64 * 1024) {
@@ -462,10 +602,13 @@ class Win32List final : public IHidInterfaceList {
         std::vector<DWORD> storage((required + sizeof(DWORD) - 1) / sizeof(DWORD) + 1, 0);
         auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        SP_DEVINFO_DATA deviceData{};
+        deviceData.cbSize = sizeof deviceData;
         if (!api_.GetDeviceInterfaceDetail(set_, &interfaceData, detail, required, nullptr,
-                                           nullptr)) {
+                                           &deviceData)) {
             return false;
         }
+        node = deviceData.DevInst;
         // The path ends within the record even if the platform left it unterminated.
         const std::size_t offset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
         const std::size_t maxChars = (required - offset) / sizeof(WCHAR);
@@ -481,6 +624,7 @@ class Win32List final : public IHidInterfaceList {
     const Win32HidApi& api_;
     HDEVINFO set_;
     GUID guid_;
+    std::vector<std::optional<Entry>> entries_;
 };
 
 }  // namespace

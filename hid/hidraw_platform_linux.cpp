@@ -3,6 +3,7 @@
 #include <linux/hidraw.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -70,41 +71,110 @@ bool ParseHex(const std::string& text, unsigned long limit, unsigned long& value
     return value <= limit;
 }
 
-// HID_ID=<bus>:<vendor>:<product> in a uevent file.
-bool IdsFromUevent(const std::string& path, std::uint16_t& vendor, std::uint16_t& product) {
+// The value of KEY=value in a uevent file; false when it has none.
+bool UeventValue(const std::string& path, const std::string& key, std::string& value) {
     std::vector<std::uint8_t> bytes;
     if (!ReadSmallFile(path, kMaxUeventSize, bytes)) {
         return false;
     }
-    std::string text(bytes.begin(), bytes.end());
+    const std::string text(bytes.begin(), bytes.end());
+    const std::string prefix = key + "=";
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) {
             end = text.size();
         }
-        std::string line = text.substr(start, end - start);
+        if (text.compare(start, prefix.size(), prefix) == 0) {
+            value = text.substr(start + prefix.size(), end - start - prefix.size());
+            return true;
+        }
         start = end + 1;
-        if (line.rfind("HID_ID=", 0) != 0) {
-            continue;
-        }
-        std::string fields = line.substr(7);
-        std::size_t first = fields.find(':');
-        std::size_t second = first == std::string::npos ? first : fields.find(':', first + 1);
-        if (second == std::string::npos) {
-            return false;
-        }
-        unsigned long bus = 0, v = 0, p = 0;
-        if (!ParseHex(fields.substr(0, first), 0xFFFFFFFFul, bus) ||
-            !ParseHex(fields.substr(first + 1, second - first - 1), 0xFFFF, v) ||
-            !ParseHex(fields.substr(second + 1), 0xFFFF, p)) {
-            return false;
-        }
-        vendor = static_cast<std::uint16_t>(v);
-        product = static_cast<std::uint16_t>(p);
-        return true;
     }
     return false;
+}
+
+// A sysfs USB device name: bus number, '-', port numbers joined by '.'
+// ("1-4.2"); root hubs ("usb1") and interfaces ("1-4.2:1.0") are not.
+bool IsUsbDeviceName(const std::string& name) {
+    const std::size_t dash = name.find('-');
+    if (dash == 0 || dash == std::string::npos || dash + 1 == name.size()) {
+        return false;
+    }
+    bool digitBefore = false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        if (c >= '0' && c <= '9') {
+            digitBefore = true;
+        } else if ((c == '-' && i == dash) || (c == '.' && i > dash)) {
+            if (!digitBefore) {
+                return false;
+            }
+            digitBefore = false;
+        } else {
+            return false;
+        }
+    }
+    return digitBefore;
+}
+
+// Where the unit of a hidraw node is plugged in, the same in both of its
+// modes: the sysfs name of the USB device above the node ("1-4.2"), or for
+// a node on no USB device (uhid) its HID_PHYS without the "/inputN" of
+// the interface. Empty when neither is known.
+std::string LocationOf(const std::string& deviceDirectory) {
+    if (char* real = ::realpath(deviceDirectory.c_str(), nullptr)) {
+        const std::string path(real);
+        std::free(real);
+        std::string usbDevice;
+        std::size_t start = 0;
+        while (start < path.size()) {
+            std::size_t end = path.find('/', start);
+            if (end == std::string::npos) {
+                end = path.size();
+            }
+            const std::string component = path.substr(start, end - start);
+            if (IsUsbDeviceName(component)) {
+                usbDevice = component;  // the deepest one is the unit
+            }
+            start = end + 1;
+        }
+        if (!usbDevice.empty()) {
+            return usbDevice;
+        }
+    }
+    std::string phys;
+    if (!UeventValue(deviceDirectory + "/uevent", "HID_PHYS", phys)) {
+        return std::string();
+    }
+    const std::size_t slash = phys.rfind("/input");
+    if (slash != std::string::npos && slash + 6 < phys.size() &&
+        phys.find_first_not_of("0123456789", slash + 6) == std::string::npos) {
+        phys.erase(slash);
+    }
+    return phys;
+}
+
+// HID_ID=<bus>:<vendor>:<product> in a uevent file.
+bool IdsFromUevent(const std::string& path, std::uint16_t& vendor, std::uint16_t& product) {
+    std::string fields;
+    if (!UeventValue(path, "HID_ID", fields)) {
+        return false;
+    }
+    std::size_t first = fields.find(':');
+    std::size_t second = first == std::string::npos ? first : fields.find(':', first + 1);
+    if (second == std::string::npos) {
+        return false;
+    }
+    unsigned long bus = 0, v = 0, p = 0;
+    if (!ParseHex(fields.substr(0, first), 0xFFFFFFFFul, bus) ||
+        !ParseHex(fields.substr(first + 1, second - first - 1), 0xFFFF, v) ||
+        !ParseHex(fields.substr(second + 1), 0xFFFF, p)) {
+        return false;
+    }
+    vendor = static_cast<std::uint16_t>(v);
+    product = static_cast<std::uint16_t>(p);
+    return true;
 }
 
 bool IdsFromNode(int fd, std::uint16_t& vendor, std::uint16_t& product) {
@@ -287,7 +357,7 @@ class HidrawList final : public IHidInterfaceList {
           opener_(std::move(opener)),
           names_(std::move(names)) {}
 
-    HidSlot Open(std::size_t index, HidOpenPurpose /*purpose*/,
+    HidSlot Open(std::size_t index, HidOpenPurpose purpose,
                  std::unique_ptr<IHidInterfaceHandle>& handle) override {
         if (index >= names_.size()) {
             return HidSlot::kEnd;
@@ -319,8 +389,24 @@ class HidrawList final : public IHidInterfaceList {
         info.outputReportByteLength = layout.outputReportByteLength;
         info.featureReportByteLength = layout.featureReportByteLength;
         info.outputReportId = layout.outputReportId;
+        info.location = LocationOf(deviceDir);
+        // One updater per unit: an open for conversation takes the node's
+        // advisory lock, which our other programs' opens respect; a probe
+        // only looks.
+        if (purpose == HidOpenPurpose::kKeep && ::flock(fd, LOCK_EX | LOCK_NB) != 0 &&
+            errno == EWOULDBLOCK) {
+            ::close(fd);
+            ::close(abortFd);
+            return HidSlot::kInUse;
+        }
         handle = std::make_unique<HidrawHandle>(fd, abortFd, info, layout.numberedReports);
         return HidSlot::kOpened;
+    }
+
+    bool PeekIds(std::size_t index, std::uint16_t& vendorId, std::uint16_t& productId) override {
+        return index < names_.size() &&
+               IdsFromUevent(classDirectory_ + "/" + names_[index] + "/device/uevent", vendorId,
+                             productId);
     }
 
   private:
@@ -392,6 +478,7 @@ std::vector<HidDeniedInterface> HidrawPlatform::DeniedInterfaces(std::uint16_t v
             continue;
         }
         entry.path = deviceDirectory_ + "/" + name;
+        entry.location = LocationOf(classDirectory + "/" + name + "/device");
         const int flags = O_RDWR | O_NONBLOCK | O_CLOEXEC;
         const int fd = opener_ ? opener_(entry.path, flags) : ::open(entry.path.c_str(), flags);
         if (fd >= 0) {

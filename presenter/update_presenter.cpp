@@ -68,6 +68,7 @@ bool UpdatePresenter::Start(IMessageTarget* uiTarget) {
     }
     view_.ShowPackage(package_);
     uiTarget_ = uiTarget;
+    controller_.Follow(policy_.unitLocation);
     if (!controller_.Begin(uiTarget)) {
         Fatal(kIdsCannotFindDevice);
         return false;
@@ -79,6 +80,9 @@ bool UpdatePresenter::Start(IMessageTarget* uiTarget) {
     }
     if (policy_.unattended) {
         view_.StartTimer(PresenterTimer::kDeviceWait, policy_.deviceWaitMs);
+    }
+    if (policy_.offerUnits) {
+        view_.StartTimer(PresenterTimer::kUnitCheck, policy_.unitCheckMs);
     }
     state_ = MainDialogState::Idle;
     view_.ShowStarted();
@@ -95,6 +99,9 @@ bool UpdatePresenter::Handle(std::uint32_t message, std::uintptr_t wParam, std::
             view_.ShowOpening(false);
             return true;
         case kMsgUpdateEnded:
+            if (controller_.GetState() != UpdateController::State::kUpdating) {
+                return true;  // this update's end was handled already
+            }
             state_ = MainDialogState::UpdateEnded;
             controller_.OnUpdateEnded(wParam == 1);
             return true;
@@ -121,6 +128,13 @@ void UpdatePresenter::OnTimer(PresenterTimer timer) {
             break;
         case PresenterTimer::kAccessCheck:
             CheckAccess();
+            break;
+        case PresenterTimer::kUnitCheck:
+            CheckUnits();
+            break;
+        case PresenterTimer::kInUseRetry:
+            view_.StopTimer(PresenterTimer::kInUseRetry);
+            controller_.RetryOpen();
             break;
         case PresenterTimer::kDeviceWait:
             view_.StopTimer(PresenterTimer::kDeviceWait);
@@ -155,6 +169,61 @@ void UpdatePresenter::CheckAccess() {
     view_.ShowDeviceProblem(refused.empty() ? std::string() : refused.front());
 }
 
+// The chooser: which units are there (each one's versions read once, when
+// it appears, unless it is the open one), and whether the user must choose.
+void UpdatePresenter::CheckUnits() {
+    if (state_ != MainDialogState::Idle) {
+        return;
+    }
+    const std::vector<UnitEntry> attached = ListUnits(platform_);
+    const std::string open = controller_.UnitLocation();
+    std::vector<IUpdateView::UnitChoice> units;
+    bool changed = attached.size() != units_.size();
+    for (std::size_t i = 0; i < attached.size(); ++i) {
+        IUpdateView::UnitChoice choice{attached[i], {}};
+        const bool known = i < units_.size() && units_[i].unit.location == attached[i].location &&
+                           units_[i].unit.mode == attached[i].mode;
+        if (!attached[i].location.empty() && attached[i].location == open) {
+            choice.versions = controller_.Versions();
+        } else if (known) {
+            choice.versions = units_[i].versions;
+        } else if (attached.size() > 1) {
+            choice.versions = ReadUnitVersions(platform_, attached[i]).versions;
+        }
+        changed = changed || !known || (i < units_.size() && choice.versions != units_[i].versions);
+        units.push_back(std::move(choice));
+    }
+    units_ = std::move(units);
+    if (changed) {
+        view_.ShowUnits(units_, controller_.Followed());
+    }
+    const bool needed = units_.size() > 1 && controller_.Followed().empty();
+    if (needed && !choiceNeeded_) {
+        choiceNeeded_ = true;
+        ShowMessage(kIdsSeveralUnits);
+        view_.EnableButton(Button::kStart, false);
+    } else if (!needed && choiceNeeded_) {
+        choiceNeeded_ = false;
+        if (controller_.DeviceReady()) {
+            OnDevicePresent(controller_.Versions());
+        }
+    }
+}
+
+void UpdatePresenter::ChooseUnit(const std::string& location) {
+    if (state_ != MainDialogState::Idle) {
+        return;
+    }
+    controller_.Follow(location);
+    choiceNeeded_ = false;
+    view_.ShowUnits(units_, location);
+    // The open unit is the chosen one: it stays; another one is opened
+    // once the watcher has seen the change of unit.
+    if (controller_.DeviceReady() && controller_.UnitLocation() == location) {
+        OnDevicePresent(controller_.Versions());
+    }
+}
+
 // ---- the device display ------------------------------------------------------
 
 void UpdatePresenter::OnOpening() {
@@ -167,6 +236,7 @@ void UpdatePresenter::OnOpened() {
 
 void UpdatePresenter::OnDeviceAbsent() {
     view_.StopTimer(PresenterTimer::kBusyRetry);
+    view_.StopTimer(PresenterTimer::kInUseRetry);
     busyAnswers_ = 0;
     if (state_ == MainDialogState::Starting || state_ == MainDialogState::Idle) {
         ShowMessage(kIdsConnectDevice);
@@ -185,6 +255,10 @@ void UpdatePresenter::OnDevicePresent(const VersionSlots&) {
     view_.StopTimer(PresenterTimer::kBusyRetry);
     busyAnswers_ = 0;
     const bool waiting = state_ == MainDialogState::Starting || state_ == MainDialogState::Idle;
+    if (waiting && choiceNeeded_) {
+        view_.ShowDevice(Facts());
+        return;  // Start waits for the user's choice of unit
+    }
     if (waiting) {
         ShowMessage(kIdsPressStart);
         view_.EnableButton(Button::kStart, true);
@@ -212,6 +286,20 @@ void UpdatePresenter::OnDeviceBusy() {
     view_.StartTimer(PresenterTimer::kBusyRetry, policy_.busyRetryMs);
 }
 
+// Another of our programs has the unit: nothing is sent to it. An
+// unattended run says so and ends; a window says so and tries again.
+void UpdatePresenter::OnDeviceInUse() {
+    if (policy_.unattended && !decided_ && !verifying_) {
+        End({Outcome::kInUse});
+        return;
+    }
+    if (state_ == MainDialogState::Starting || state_ == MainDialogState::Idle) {
+        ShowMessage(kIdsDeviceInUse);
+        view_.EnableButton(Button::kStart, false);
+    }
+    view_.StartTimer(PresenterTimer::kInUseRetry, policy_.inUseRetryMs);
+}
+
 void UpdatePresenter::ShowMessage(int baseId) {
     messageId_ = baseId;
     view_.ShowMessage(baseId, IsAlertMessage(baseId));
@@ -224,7 +312,7 @@ void UpdatePresenter::ShowMessage(int baseId) {
 // is not, or the device waits in update mode under the recovery policy,
 // the user confirms first.
 void UpdatePresenter::OnStartClicked() {
-    if (state_ != MainDialogState::Idle || question_) {
+    if (state_ != MainDialogState::Idle || question_ || choiceNeeded_) {
         return;
     }
     if (policy_.recoverUpdateMode && controller_.Mode() == kDeviceModeUpdate) {

@@ -31,6 +31,7 @@
 #include <string>
 
 #include "base/message_target.h"
+#include "device/unit_list.h"
 #include "device/update_controller.h"
 #include "firmware/firmware_package.h"
 #include "hid/hid_access.h"
@@ -58,8 +59,10 @@ enum class PresenterTimer : std::uint32_t {
     kAccessCheck = 2,  // look for a TALVO this user may not open
     kDeviceWait = 3,   // unattended: the wait for the device is over
     kVerifyWait = 4,   // unattended: the device did not come back in time
+    kInUseRetry = 5,   // try again to open a unit another updater converses with
+    kUnitCheck = 6,    // look which units are attached (the chooser)
 };
-inline constexpr std::uint32_t kPresenterTimerCount = 4;
+inline constexpr std::uint32_t kPresenterTimerCount = 6;
 
 // What a confirmation asks.
 enum class Confirmation {
@@ -100,6 +103,7 @@ enum class Outcome {
     kVerified,              // updated and read back as the package's
     kVerifyMismatch,        // updated, but other versions came back (mismatched)
     kVerifyNotBack,         // updated, but the device did not come back in normal mode
+    kInUse,                 // another updater converses with the unit
 };
 
 struct EndResult {
@@ -137,6 +141,15 @@ struct PresenterPolicy {
     // Look every accessCheckMs for a TALVO this user may not open.
     bool watchAccess = false;
     std::uint32_t accessCheckMs = 250;
+    // A unit another updater converses with is tried again every
+    // inUseRetryMs (an unattended run ends instead).
+    std::uint32_t inUseRetryMs = 1000;
+    // Only the unit plugged in at this location (empty: any unit).
+    std::string unitLocation;
+    // Look every unitCheckMs which units are attached; with several, the
+    // user chooses one (ChooseUnit) before Start.
+    bool offerUnits = false;
+    std::uint32_t unitCheckMs = 1000;
 
     // The Windows program's: nothing but the busy retry without limit.
     static PresenterPolicy Windows() { return {}; }
@@ -145,6 +158,7 @@ struct PresenterPolicy {
     static PresenterPolicy Desktop() {
         PresenterPolicy policy;
         policy.watchAccess = true;
+        policy.offerUnits = true;
         return policy;
     }
 };
@@ -168,6 +182,13 @@ class IUpdateView {
     virtual void ShowDevice(const DeviceFacts& facts) = 0;
     // A TALVO this user may not open, at `path`; empty: none (or no longer).
     virtual void ShowDeviceProblem(const std::string&) {}
+    // The attached units (versions empty where not read) and the chosen
+    // one's location (empty: none chosen), when either changed.
+    struct UnitChoice {
+        UnitEntry unit;
+        VersionSlots versions;
+    };
+    virtual void ShowUnits(const std::vector<UnitChoice>&, const std::string& /*chosen*/) {}
 
     virtual void EnableButton(Button button, bool enable) = 0;
     virtual void Focus(Button button) = 0;
@@ -228,6 +249,8 @@ class UpdatePresenter : private IUpdateObserver {
     void OnStartClicked();
     void OnConfirmationClosed(bool confirmed);
     void OnCancelClicked();
+    // The user chose the unit at `location` (before an update only).
+    void ChooseUnit(const std::string& location);
     void OnCloseCommand();
     // The main window is being destroyed.
     void OnWindowDestroyed();
@@ -254,6 +277,7 @@ class UpdatePresenter : private IUpdateObserver {
     void Fatal(int baseId);
     void End(EndResult result);
     void CheckAccess();
+    void CheckUnits();
 
     // What the controller reports.
     void OnOpening() override;
@@ -261,6 +285,7 @@ class UpdatePresenter : private IUpdateObserver {
     void OnDeviceAbsent() override;
     void OnDevicePresent(const VersionSlots& versions) override;
     void OnDeviceBusy() override;
+    void OnDeviceInUse() override;
     void OnUpdateProgress(std::uint32_t percent, std::uint32_t job) override;
     void OnUpdateEnded(bool success, ResultCode result) override;
 
@@ -285,6 +310,9 @@ class UpdatePresenter : private IUpdateObserver {
     bool verifying_ = false;  // unattended: waiting for the device after the update
     bool ended_ = false;
     EndResult result_;
+    // Several units are attached and none is chosen: no Start yet.
+    bool choiceNeeded_ = false;
+    std::vector<IUpdateView::UnitChoice> units_;
 };
 
 // The message texts shown as alerts (bold red): "press Start", "connect

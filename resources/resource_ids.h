@@ -18,33 +18,37 @@ namespace talvo {
 inline constexpr int kLanguageOffsetJapanese = 10000;
 inline constexpr int kLanguageOffsetChinese = 20000;
 
-inline constexpr int kIdsAboutMenuItem = 501;      // system-menu item of the main dialog
-inline constexpr int kIdsTitlePart1 = 502;         // "TALVO"
-inline constexpr int kIdsTitlePart2 = 503;         // " FW-"
-inline constexpr int kIdsTitlePart3 = 504;         // "Updater"
-inline constexpr int kIdsProgressCaption = 505;    // progress dialog caption
-inline constexpr int kIdsAgreementCaption = 506;   // agreement dialog caption
-inline constexpr int kIdsAboutCaption = 507;       // about box caption
-inline constexpr int kIdsOk = 599;                 // every OK button
-inline constexpr int kIdsClose = 600;              // main dialog's Cancel after an update
-inline constexpr int kIdsCancel = 601;             // every Cancel button
-inline constexpr int kIdsAccept = 602;             // agreement radio 1002
-inline constexpr int kIdsDecline = 603;            // agreement radio 1003
-inline constexpr int kIdsHeading = 604;            // main dialog heading 1000
-inline constexpr int kIdsCurrentVersion = 605;     // main dialog label 1019
-inline constexpr int kIdsUpdatedVersion = 606;     // main dialog label 1020
-inline constexpr int kIdsStart = 607;              // main dialog Start button 1005
-inline constexpr int kIdsPressStart = 4000;        // device connected and read
-inline constexpr int kIdsConnectDevice = 4001;     // no device
-inline constexpr int kIdsDontDisconnect = 4002;    // progress dialog warning
-inline constexpr int kIdsNoUpdateNeeded = 4003;    // confirmation box
-inline constexpr int kIdsUpdating = 4004;          // update running
-inline constexpr int kIdsUpdated = 4005;           // update succeeded
-inline constexpr int kIdsUpdateFailed = 4006;      // update failed / could not start
-inline constexpr int kIdsAlreadyRunning = 5000;    // second instance
-inline constexpr int kIdsCannotFindDevice = 5001;  // watcher could not start
-inline constexpr int kIdsPackageFailed = 5002;     // firmware package not loaded
-inline constexpr int kIdsNoAccess = 5003;          // device present, permission denied
+inline constexpr int kIdsAboutMenuItem = 501;           // system-menu item of the main dialog
+inline constexpr int kIdsTitlePart1 = 502;              // "TALVO"
+inline constexpr int kIdsTitlePart2 = 503;              // " FW-"
+inline constexpr int kIdsTitlePart3 = 504;              // "Updater"
+inline constexpr int kIdsProgressCaption = 505;         // progress dialog caption
+inline constexpr int kIdsAgreementCaption = 506;        // agreement dialog caption
+inline constexpr int kIdsAboutCaption = 507;            // about box caption
+inline constexpr int kIdsOk = 599;                      // every OK button
+inline constexpr int kIdsClose = 600;                   // main dialog's Cancel after an update
+inline constexpr int kIdsCancel = 601;                  // every Cancel button
+inline constexpr int kIdsAccept = 602;                  // agreement radio 1002
+inline constexpr int kIdsDecline = 603;                 // agreement radio 1003
+inline constexpr int kIdsHeading = 604;                 // main dialog heading 1000
+inline constexpr int kIdsCurrentVersion = 605;          // main dialog label 1019
+inline constexpr int kIdsUpdatedVersion = 606;          // main dialog label 1020
+inline constexpr int kIdsStart = 607;                   // main dialog Start button 1005
+inline constexpr int kIdsPressStart = 4000;             // device connected and read
+inline constexpr int kIdsConnectDevice = 4001;          // no device
+inline constexpr int kIdsDontDisconnect = 4002;         // progress dialog warning
+inline constexpr int kIdsNoUpdateNeeded = 4003;         // confirmation box
+inline constexpr int kIdsUpdating = 4004;               // update running
+inline constexpr int kIdsUpdated = 4005;                // update succeeded
+inline constexpr int kIdsUpdateFailed = 4006;           // update failed / could not start
+inline constexpr int kIdsAlreadyRunning = 5000;         // second instance
+inline constexpr int kIdsCannotFindDevice = 5001;       // watcher could not start
+inline constexpr int kIdsPackageFailed = 5002;          // firmware package not loaded
+inline constexpr int kIdsNoAccess = 5003;               // device present, permission denied
+inline constexpr int kIdsDeviceInUse = 5004;            // another updater converses with the unit
+inline constexpr int kIdsNoAccessRuleInstalled = 5005;  // permission denied, udev rule present
+inline constexpr int kIdsSeveralUnits = 5006;           // several units attached, none chosen
+inline constexpr int kIdsNoKeepAwake = 5007;            // the system would not be kept awake
 
 // All base IDs, ascending.
 inline constexpr int kStringBaseIds[] = {
@@ -75,6 +79,10 @@ inline constexpr int kStringBaseIds[] = {
     kIdsCannotFindDevice,
     kIdsPackageFailed,
     kIdsNoAccess,
+    kIdsDeviceInUse,
+    kIdsNoAccessRuleInstalled,
+    kIdsSeveralUnits,
+    kIdsNoKeepAwake,
 };
 
 // ---- Dialog templates ----------------------------------------------------

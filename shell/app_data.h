@@ -12,6 +12,10 @@
 
 namespace talvo {
 
+// The session-wide mutex of the Windows program, which the Windows console
+// program takes too: one of our programs per session talks to the TALVO.
+inline constexpr char16_t kSingleInstanceMutexName[] = u"TALVO-FW-UPDATER-MUTEX";
+
 struct AppData {
     static constexpr int kProductNameUnits = 65;  // 64 characters and a terminator
 

@@ -56,6 +56,13 @@ std::uint32_t UserDefaultLocale();
 // A raw resource of the executable; empty when missing.
 std::vector<std::uint8_t> LoadRawResource(int type, int id);
 
+// The note for a TALVO this user may not open: how to install the udev
+// rule, or, when the rule is in place already (the package puts it in
+// /usr/lib/udev/rules.d; by hand it goes to /etc/udev/rules.d), to plug the
+// unit in again or trigger udev. Its base string ID; `root` prefixes the
+// paths looked at.
+int NoAccessMessageId(const std::string& root = std::string());
+
 // A named mutex of the session, held while the object lives.
 class NamedMutex {
   public:

@@ -1,6 +1,9 @@
 // The installed platform and the conveniences over it, on every system.
 #include <atomic>
+#include <filesystem>
+#include <system_error>
 
+#include "resources/resource_ids.h"
 #include "shell/platform.h"
 
 namespace talvo {
@@ -11,6 +14,16 @@ IAppPlatform& BuildAppPlatform();
 namespace {
 std::atomic<IAppPlatform*> g_platform{nullptr};
 }  // namespace
+
+int NoAccessMessageId(const std::string& root) {
+    for (const char* directory : {"/usr/lib/udev/rules.d/", "/etc/udev/rules.d/"}) {
+        std::error_code error;
+        if (std::filesystem::exists(root + directory + "70-talvo.rules", error)) {
+            return kIdsNoAccessRuleInstalled;
+        }
+    }
+    return kIdsNoAccess;
+}
 
 namespace AppPlatform {
 

@@ -36,4 +36,18 @@ void HoldInterrupts(bool hold) {
     SetConsoleCtrlHandler(&NoteInterrupt, hold ? TRUE : FALSE);
 }
 
+std::FILE* OpenTraceFile(const std::string& path) {
+    // A symbolic link (a reparse point) is refused, as on Linux.
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return nullptr;
+    }
+    return std::fopen(path.c_str(), "w");
+}
+
+std::vector<int> RunWorkers(const std::vector<std::string>&, const std::vector<std::string>&,
+                            const WorkerLine&) {
+    return {};
+}
+
 }  // namespace talvo::terminal

@@ -30,6 +30,10 @@ constexpr ExitCodeRow kTable[] = {
      "updated, but the TALVO did not come back in normal mode"},
     {kExitNoAccess, kExitNoAccess,
      "a TALVO is connected but this user may not open it (see the udev rule)"},
+    {kExitInUse, kExitInUse, "the TALVO is in use by another updater"},
+    {kExitSeveralUnits, kExitSeveralUnits,
+     "several TALVO units are attached and none was chosen (--device or --all)"},
+    {kExitSomeUnitsFailed, kExitSomeUnitsFailed, "--all: at least one unit was not updated"},
 };
 
 }  // namespace

@@ -25,7 +25,10 @@ enum ExitCode : int {
     kExitUpdateFailedBase = 10,
     kExitVerifyMismatch = 27,
     kExitVerifyNotBack = 28,
-    kExitNoAccess = 29,  // a TALVO is present, but this user may not open it
+    kExitNoAccess = 29,         // a TALVO is present, but this user may not open it
+    kExitInUse = 30,            // another updater converses with the unit
+    kExitSeveralUnits = 31,     // several units attached and none chosen
+    kExitSomeUnitsFailed = 32,  // --all: at least one unit was not updated
 };
 
 // One row: the codes first..last (equal for a single code) and what they mean.

@@ -47,9 +47,15 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
     bool noVerify = false;
     app.add_flag("--no-verify", noVerify);
     app.add_option("--trace", options.traceFile);
+    app.add_option("--device", options.device);
+    app.add_flag("--all", options.all);
+    app.add_option("--units", options.units)->check(CLI::Range(1, 16));
     CLI::App* status = app.add_subcommand("status", "report the TALVO's state and exit");
     status->add_flag("--json", options.json);
     status->fallthrough();  // the run's options may also follow "status"
+    CLI::App* list = app.add_subcommand("list", "list the attached units and exit");
+    list->add_flag("--json", options.json);
+    list->fallthrough();
     app.require_subcommand(0, 1);
 
     // "--wait=" would make CLI11 take the next argument as the value.
@@ -97,12 +103,32 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
     if (status->parsed()) {
         options.command = Command::kStatus;
     }
+    if (list->parsed()) {
+        options.command = Command::kList;
+    }
+    if (app.count("--device") > 0 && options.device.empty()) {
+        error = "--device needs a port (see talvo-update list)";
+        return false;
+    }
+    if (options.all && (options.command != Command::kUpdate || !options.device.empty())) {
+        error = "--all updates every unit: it goes with neither a subcommand nor --device";
+        return false;
+    }
+    if (options.all && !options.acceptAgreement) {
+        error = "--all needs --accept-agreement (no unit asks for it)";
+        return false;
+    }
+    if (app.count("--units") > 0 && !options.emulate) {
+        error = "--units only applies with --emulate";
+        return false;
+    }
     return true;
 }
 
 std::string HelpText() {
     std::string text = R"(Usage: talvo-update [OPTION]...
        talvo-update status [--json] [OPTION]...
+       talvo-update list [--json] [OPTION]...
 Install the firmware this program carries into a TALVO on a USB port.
 
 Waits for the TALVO, shows its firmware versions beside the package's,
@@ -112,6 +138,10 @@ versions again. A TALVO found in update mode (an earlier update did not
 finish) is updated when confirmed, or with --yes.
 "status" only reports the TALVO's mode and versions, the package's
 versions and whether an update is needed; --json gives one JSON object.
+"list" prints one line per attached TALVO (one JSON array with --json):
+its port, mode, versions and whether this user may open it.
+With several TALVO units attached, an update or status names one with
+--device=PORT, or updates them all at once with --all.
 
   --accept-agreement     accept the licence agreement without a prompt
   --show-agreement       print the licence agreement before asking for it
@@ -124,11 +154,15 @@ versions and whether an update is needed; --json gives one JSON object.
                          lines otherwise)
   --no-verify            do not read the versions back after the update
   --trace=FILE           write every report to and from the TALVO to FILE
+  --device=PORT          only the TALVO plugged in at PORT (see "list")
+  --all                  update every attached TALVO at once, each in a
+                         process of its own (needs --accept-agreement)
   --emulate[=SCENARIO]   run against an emulated TALVO inside this program
                          (default scenario: outdated)
   --list-scenarios       list the emulator's scenarios and exit
   --timing=none|full|high  USB timing of the emulated TALVO (default full)
   --speed=N              run the emulated run's clock N times faster
+  --units=N              emulate N TALVO units, on ports emulated-1..N
   -h, --help             show this text and exit
 
 Exit status:
@@ -139,6 +173,25 @@ Exit status:
         text += "  " + label + row.meaning + "\n";
     }
     return text;
+}
+
+std::string PrintableText(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            shown += '?';
+        } else if (c == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            shown += '?';  // U+0080..U+009F, the C1 controls (CSI among them)
+            ++i;
+        } else {
+            shown += text[i];
+        }
+    }
+    return shown;
 }
 
 std::string ProgressBar(unsigned percent, int width) {

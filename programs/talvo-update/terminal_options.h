@@ -18,9 +18,9 @@ namespace talvo::terminal {
 
 enum class Timing { kNone, kFullSpeed, kHighSpeed };
 
-// What the run does: update the TALVO (no subcommand), or only report its
-// state ("status").
-enum class Command { kUpdate, kStatus };
+// What the run does: update the TALVO (no subcommand), only report its
+// state ("status"), or list the attached units ("list").
+enum class Command { kUpdate, kStatus, kList };
 
 struct Options {
     Command command = Command::kUpdate;
@@ -40,6 +40,9 @@ struct Options {
     bool verify = true;               // read the versions back after the update
     std::string traceFile;            // empty: no wire trace
     bool listScenarios = false;
+    std::string device;  // --device=PORT: that unit only (empty: the one there is)
+    bool all = false;    // --all: every attached unit at once, a worker each
+    int units = 1;       // --units=N: emulated units, one port each
 };
 
 // Parses argv[1..]; false with a one-line message in `error` for a bad
@@ -48,6 +51,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::s
 
 // The usage text.
 std::string HelpText();
+
+// `text` (UTF-8) with every control character, C0, DEL and C1, replaced by
+// '?': what a device sends never reaches the terminal as a control sequence.
+std::string PrintableText(const std::string& text);
 
 // "[#########...........]  45%" with `width` cells between the brackets.
 std::string ProgressBar(unsigned percent, int width);

@@ -7,6 +7,7 @@
 #include "resources/resource_ids.h"
 #include "shell/app_data.h"
 #include "shell/language.h"
+#include "shell/platform.h"
 #include "programs/talvo-update/terminal_exit_codes.h"
 #include "shell/strings.h"
 
@@ -35,7 +36,7 @@ std::string Padded(std::string text, std::size_t width) {
 }
 
 std::string ShownVersion(const std::u16string& version) {
-    return version.empty() ? std::string("---") : ToUtf8(version);
+    return version.empty() ? std::string("---") : PrintableText(ToUtf8(version));
 }
 
 std::array<std::string, 3> Utf8Versions(const VersionSlots& versions) {
@@ -279,7 +280,10 @@ int TerminalView::Finish(const EndResult& result, std::uint32_t verifyWaitMs) {
             console_.Error("a TALVO was found but cannot be opened");
             break;
         case Outcome::kNoAccess:
-            console_.Error(Utf8Text(kIdsNoAccess) + "\n  (" + result.deniedPath + ")");
+            console_.Error(Utf8Text(NoAccessMessageId()) + "\n  (" + result.deniedPath + ")");
+            break;
+        case Outcome::kInUse:
+            console_.Error(Utf8Text(kIdsDeviceInUse));
             break;
         case Outcome::kDeviceRead:
             if (!options_.json) {
@@ -348,6 +352,8 @@ int ExitCodeOf(const EndResult& result) {
             return kExitVerifyMismatch;
         case Outcome::kVerifyNotBack:
             return kExitVerifyNotBack;
+        case Outcome::kInUse:
+            return kExitInUse;
         case Outcome::kUserEnded:
             break;
     }

@@ -1,6 +1,7 @@
 #include "programs/talvo-updater/main_window.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -16,6 +17,7 @@
 #include "programs/talvo-updater/dialogs.h"
 #include "programs/talvo-updater/qt_text.h"
 #include "resources/resource_ids.h"
+#include "shell/platform.h"
 
 namespace talvo::qt {
 
@@ -139,6 +141,16 @@ void MainWindow::BuildWidgets() {
     problem_ = new WrappedLabel(QString(), this);
     problem_->hide();
 
+    units_ = new QComboBox(this);
+    units_->setAccessibleName(Text(kIdsSeveralUnits, language_));
+    units_->hide();
+    connect(units_, &QComboBox::activated, this, [this](int index) {
+        const QString location = units_->itemData(index).toString();
+        if (!location.isEmpty()) {
+            presenter_.ChooseUnit(location.toStdString());
+        }
+    });
+
     progressPanel_ = new QGroupBox(Text(kIdsProgressCaption, language_), this);
     auto* warning = new WrappedLabel(Text(kIdsDontDisconnect, language_), progressPanel_);
     warning->setAlignment(Qt::AlignCenter);
@@ -182,6 +194,7 @@ void MainWindow::BuildWidgets() {
     layout->addLayout(grid);
     layout->addWidget(message_);
     layout->addWidget(problem_);
+    layout->addWidget(units_);
     layout->addWidget(progressPanel_);
     layout->addLayout(buttons);
     setTabOrder(start_, cancel_);
@@ -243,10 +256,35 @@ void MainWindow::ShowDevice(const DeviceFacts& facts) {
     }
 }
 
+// One line per unit: its port, its mode and its versions.
+void MainWindow::ShowUnits(const std::vector<UnitChoice>& units, const std::string& chosen) {
+    units_->clear();
+    if (chosen.empty()) {
+        units_->addItem(Text(kIdsSeveralUnits, language_), QString());
+    }
+    for (const UnitChoice& choice : units) {
+        QString line = QString::fromStdString(choice.unit.location) + QStringLiteral("  ") +
+                       QLatin1String(choice.unit.mode == kDeviceModeUpdate ? "update" : "normal");
+        for (int slot = 1; slot < kImageTypeCount; ++slot) {
+            if (!choice.versions[slot].empty()) {
+                line += QStringLiteral("  ") + Latin1(ImageTypeLabel(slot)) + QLatin1Char(' ') +
+                        QString::fromStdU16String(choice.versions[slot]);
+            }
+        }
+        units_->addItem(line, QString::fromStdString(choice.unit.location));
+        if (choice.unit.location == chosen) {
+            units_->setCurrentIndex(units_->count() - 1);
+        }
+    }
+    units_->setVisible(units.size() > 1);
+    adjustSize();
+}
+
 void MainWindow::ShowDeviceProblem(const std::string& path) {
-    const QString text = path.empty() ? QString()
-                                      : Text(kIdsNoAccess, language_) + QStringLiteral("\n(") +
-                                            QString::fromStdString(path) + QStringLiteral(")");
+    const QString text = path.empty()
+                             ? QString()
+                             : Text(NoAccessMessageId(), language_) + QStringLiteral("\n(") +
+                                   QString::fromStdString(path) + QStringLiteral(")");
     if (text == problem_->text() && problem_->isVisible() == !text.isEmpty()) {
         return;
     }

@@ -26,6 +26,7 @@
 #include "programs/talvo-updater/message_target_qt.h"
 #include "shell/app_data.h"
 
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QMessageBox;
@@ -64,6 +65,8 @@ class MainWindow final : public QWidget, private IUpdateView {
     QPushButton* CancelButton() const { return cancel_; }
     QProgressBar* Bar() const { return bar_; }
     QGroupBox* ProgressPanel() const { return progressPanel_; }
+    // The choice of unit, shown while several are attached.
+    QComboBox* UnitChooser() const { return units_; }
     // The confirmation box while it is open.
     QMessageBox* ConfirmationBox() const { return confirmBox_; }
 
@@ -84,6 +87,7 @@ class MainWindow final : public QWidget, private IUpdateView {
     void ShowMessage(int baseId, bool alert) override;
     void ShowDevice(const DeviceFacts& facts) override;
     void ShowDeviceProblem(const std::string& path) override;
+    void ShowUnits(const std::vector<UnitChoice>& units, const std::string& chosen) override;
     void EnableButton(Button button, bool enable) override;
     void Focus(Button button) override;
     void OpenConfirmation(Confirmation question) override;
@@ -112,6 +116,7 @@ class MainWindow final : public QWidget, private IUpdateView {
     std::array<QLabel*, 3> updatedBox_{};
     QLabel* message_ = nullptr;
     QLabel* problem_ = nullptr;
+    QComboBox* units_ = nullptr;  // item data: the unit's location
     QGroupBox* progressPanel_ = nullptr;
     QProgressBar* bar_ = nullptr;
     QPushButton* about_ = nullptr;

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
@@ -19,6 +21,17 @@ bool LogindInhibitor::Begin() {
     if (fd_ >= 0) {
         return true;
     }
+    if (Inhibit()) {
+        return true;
+    }
+    if (!failureSaid_ && !failureNote_.isEmpty()) {
+        failureSaid_ = true;
+        std::fprintf(stderr, "talvo-updater: %s\n", failureNote_.toUtf8().constData());
+    }
+    return false;
+}
+
+bool LogindInhibitor::Inhibit() {
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) {
         return false;

@@ -16,7 +16,10 @@ class LogindInhibitor final : public IKeepAwake {
   public:
     // `who` and `why` are what the system shows of the block (the product
     // title and "Updating..." in the user's language).
-    LogindInhibitor(QString who, QString why) : who_(std::move(who)), why_(std::move(why)) {}
+    // `failureNote` goes to standard error the first time logind will not
+    // keep the computer awake (empty: nothing is said).
+    LogindInhibitor(QString who, QString why, QString failureNote = QString())
+        : who_(std::move(who)), why_(std::move(why)), failureNote_(std::move(failureNote)) {}
     ~LogindInhibitor() override { End(); }
     LogindInhibitor(const LogindInhibitor&) = delete;
     LogindInhibitor& operator=(const LogindInhibitor&) = delete;
@@ -25,9 +28,13 @@ class LogindInhibitor final : public IKeepAwake {
     void End() override;
 
   private:
+    bool Inhibit();
+
     QString who_;
     QString why_;
     int fd_ = -1;  // the inhibitor lock; closing it ends the block
+    QString failureNote_;
+    bool failureSaid_ = false;
 };
 
 }  // namespace talvo::qt

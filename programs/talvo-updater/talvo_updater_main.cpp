@@ -48,6 +48,7 @@ int main(int argc, char** argv) {
     g_appData.languageIndex = qt::LanguageFromEnvironment();
     ReadVersionBlock(g_appData);
     qt::LogindInhibitor keepAwake(qt::ProductTitle(g_appData.languageIndex),
-                                  qt::Text(kIdsUpdating, g_appData.languageIndex));
+                                  qt::Text(kIdsUpdating, g_appData.languageIndex),
+                                  qt::Text(kIdsNoKeepAwake, g_appData.languageIndex));
     return qt::RunUpdater(options, g_appData, keepAwake);
 }

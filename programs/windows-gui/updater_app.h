@@ -17,8 +17,6 @@
 
 namespace talvo {
 
-inline constexpr char16_t kSingleInstanceMutexName[] = u"TALVO-FW-UPDATER-MUTEX";
-
 class CUpdaterApp {
   public:
     // The main dialog opens the device on `platform` and keeps the system

@@ -137,5 +137,74 @@ TEST_F(ControllerTest, TearingDownMidUpdateEndsTheUpdaterBeforeTheControllerGoes
     queue.Close();
 }
 
+// Two units on one bus, each on its own port.
+class TwoUnitsTest : public ::testing::Test {
+  protected:
+    FirmwarePackage NormalImagePackage() {
+        const std::vector<std::uint8_t> image = fwtools::BuildImage(
+            fwtools::SeededImage("UASP", "1.07", 12000, 7, 0x1234567u, 0x89ABCDEu));
+        FirmwarePackage package;
+        package.imageData[1].reset(new std::uint8_t[image.size()]);
+        std::memcpy(package.imageData[1].get(), image.data(), image.size());
+        package.imageLength[1] = static_cast<std::uint32_t>(image.size());
+        package.imageVersion[1] = u"1.07";
+        return package;
+    }
+    // Runs one whole update with a controller that was told nothing of the
+    // units: it starts on the one it finds first.
+    bool UpdateTheFirstUnitFound(UpdateController& controller, const FirmwarePackage& package) {
+        UiMessageQueue queue;
+        const auto pumpUntil = [&](const auto& done) {
+            for (int i = 0; i < 4000 && !done(); ++i) {
+                ThreadMessage m;
+                if (queue.Take(&m, 50)) {
+                    controller.Handle(m.message, m.wParam);
+                }
+            }
+            return done();
+        };
+        const bool ran =
+            controller.Begin(&queue) && pumpUntil([&] { return controller.DeviceReady(); }) &&
+            controller.StartUpdate(package) && pumpUntil([&] { return seen.ended == 1; });
+        controller.End();
+        queue.Close();
+        return ran;
+    }
+
+    ScaledClock clock{20.0};
+    ScopedClock scoped{clock};
+    EmulatedBus bus;
+    EmulatedBus portA{bus, EmulatedBus::PortName(1)};
+    EmulatedBus portB{bus, EmulatedBus::PortName(2)};
+    Recorder seen;
+};
+
+// Catches: the update restarting unit A and then flashing unit B, which
+// sits in update mode from an earlier run, and calling that a success.
+TEST_F(TwoUnitsTest, AnUpdateFollowsItsUnitPastAnotherOneInUpdateMode) {
+    EmulatedTalvo unitA{portA, Scenario::Named("outdated")};
+    EmulatedTalvo unitB{portB, Scenario::Named("update-mode")};
+    const std::string versionB = unitB.Version(1);
+    UpdateController controller(seen, bus);
+    ASSERT_TRUE(UpdateTheFirstUnitFound(controller, NormalImagePackage()));
+    EXPECT_TRUE(controller.Succeeded());
+    EXPECT_EQ(unitA.Version(1), "1.07");
+    EXPECT_EQ(unitB.ImagesAccepted(), 0);
+    EXPECT_EQ(unitB.Version(1), versionB);
+}
+
+// Catches: the watcher taking the other unit, still in normal mode, for the
+// one being updated, so update mode was never seen and the run failed.
+TEST_F(TwoUnitsTest, AnotherUnitInNormalModeDoesNotHideTheSwitch) {
+    EmulatedTalvo unitA{portA, Scenario::Named("outdated")};
+    EmulatedTalvo unitB{portB, Scenario::Named("outdated")};
+    UpdateController controller(seen, bus);
+    ASSERT_TRUE(UpdateTheFirstUnitFound(controller, NormalImagePackage()));
+    EXPECT_TRUE(controller.Succeeded());
+    EXPECT_EQ(unitA.Version(1), "1.07");
+    EXPECT_EQ(unitB.ImagesAccepted(), 0);
+    EXPECT_EQ(unitB.Arrivals(), 1) << "the other unit was restarted";
+}
+
 }  // namespace
 }  // namespace talvo

@@ -90,4 +90,14 @@ TEST(TerminalText, ProgressBarFillsWithThePercentage) {
 }
 
 }  // namespace
+// Catches: a device's version bytes reaching the terminal raw (an ESC
+// sequence cleared the screen): C0, DEL and C1 controls are replaced.
+TEST(TerminalText, ControlCharactersNeverReachTheTerminal) {
+    EXPECT_EQ(PrintableText("1.0\x1b[2J\x07"), "1.0?[2J?");
+    EXPECT_EQ(PrintableText("a\xc2\x9b"
+                            "2Jb\x7f"),
+              "a?2Jb?");                                                 // U+009B, the one-byte CSI
+    EXPECT_EQ(PrintableText("1.07 \xe3\x81\x82"), "1.07 \xe3\x81\x82");  // other UTF-8 kept
+}
+
 }  // namespace talvo::terminal

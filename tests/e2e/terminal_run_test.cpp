@@ -2,9 +2,13 @@
 // sees (exit status, output lines).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <set>
@@ -259,6 +263,139 @@ TEST(TerminalRun, ExitCodesInHelpManualAndReadmeAreTheSame) {
         }
         EXPECT_EQ(documented, help) << readme;
     }
+}
+
+// Catches: an update run with two units attached that picks one of them by
+// itself (it restarted one and flashed the other): it refuses before
+// touching either, naming both ports and the two ways to choose.
+TEST(TerminalRun, SeveralUnitsAndNoneChosenIsRefused) {
+    const Result r =
+        RunProgram(std::string("--emulate=outdated,update-mode --units=2 --yes") + kFast);
+    EXPECT_EQ(r.status, 31) << r.output;
+    EXPECT_TRUE(Has(r.output, "emulated-1  normal")) << r.output;
+    EXPECT_TRUE(Has(r.output, "emulated-2  update")) << r.output;
+    EXPECT_TRUE(Has(r.output, "--device=PORT")) << r.output;
+    EXPECT_TRUE(Has(r.output, "--all")) << r.output;
+    EXPECT_FALSE(Has(r.output, "%")) << "a unit was touched: " << r.output;
+}
+
+// Catches: --device updating whichever unit answers first, and a list
+// that scripts cannot read back.
+TEST(TerminalRun, ListJsonNamesEveryUnitAndDeviceUpdatesTheNamedOne) {
+    const std::string units = " --emulate=update-mode,outdated --units=2";
+    const Result list = RunProgram("list --json" + units + " --timing=none", "", "/dev/null");
+    ASSERT_EQ(list.status, 0) << list.output;
+    const auto parsed = nlohmann::json::parse(list.output, nullptr, false);
+    ASSERT_TRUE(parsed.is_array()) << list.output;
+    ASSERT_EQ(parsed.size(), 2u);
+    EXPECT_EQ(parsed[0]["port"], "emulated-1");
+    EXPECT_EQ(parsed[0]["mode"], "update");
+    EXPECT_EQ(parsed[1]["port"], "emulated-2");
+    EXPECT_EQ(parsed[1]["device_versions"]["Normal"], "1.00");
+    EXPECT_EQ(parsed[1]["may_open"], true);
+    // The unit in normal mode sits second: a run that took the first one
+    // found (the other, in update mode) would read 1.00 back at the end.
+    const Result r = RunProgram("--device=emulated-2" + units + kFast);
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(Has(r.output, "Updated and verified.")) << r.output;
+    EXPECT_FALSE(Has(r.output, "in update mode")) << "it looked at the other unit: " << r.output;
+}
+
+// Catches: --all leaving a unit out, mixing up whose progress is whose, or
+// exiting 0 when one unit failed.
+TEST(TerminalRun, AllUpdatesEveryUnitEachByItsPortAndFailsWhenOneFails) {
+    const Result r = RunProgram(
+        std::string("--all --emulate=outdated,update-mode,current,mixed --units=4 --yes") + kFast);
+    EXPECT_EQ(r.status, 0) << r.output;
+    for (int unit = 1; unit <= 4; ++unit) {
+        const std::string port = "emulated-" + std::to_string(unit);
+        EXPECT_TRUE(Has(r.output, port + ": 100%")) << r.output;
+        EXPECT_TRUE(Has(r.output, port + ": exit 0")) << r.output;
+    }
+    EXPECT_TRUE(Has(r.output, "4 of 4 units updated")) << r.output;
+    const Result failed = RunProgram(
+        std::string("--all --emulate=outdated,setinfo-error --units=2 --progress=json") + kFast, "",
+        "/dev/null");
+    EXPECT_EQ(failed.status, 32) << failed.output;
+    std::map<std::string, int> results;
+    for (const std::string& line : LinesOf(failed.output)) {
+        const auto event = nlohmann::json::parse(line, nullptr, false);
+        ASSERT_TRUE(event.is_object()) << line;
+        ASSERT_TRUE(event.contains("port")) << line;
+        if (event["event"] == "result") {
+            results[event["port"]] = event["exit_code"];
+        }
+    }
+    EXPECT_EQ(results, (std::map<std::string, int>{{"emulated-1", 0}, {"emulated-2", 25}}));
+}
+
+// Catches: a trace file that follows a symbolic link (a root run then
+// truncates the link's target) or that others may read.
+TEST(TerminalRun, TraceRefusesASymbolicLinkAndIsPrivate) {
+    const std::string dir = ::testing::TempDir();
+    const std::string target = dir + "/talvo-trace-target";
+    const std::string link = dir + "/talvo-trace-link";
+    const std::string trace = dir + "/talvo-trace-new";
+    std::remove(link.c_str());
+    std::remove(trace.c_str());
+    std::ofstream(target) << "keep me\n";
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    EXPECT_EQ(RunProgram("--trace=" + link + " --emulate" + kFast).status, 2);
+    std::ifstream kept(target);
+    std::string line;
+    std::getline(kept, line);
+    EXPECT_EQ(line, "keep me");
+    ASSERT_EQ(RunProgram("--trace=" + trace + " --emulate" + kFast).status, 0);
+    struct stat info {};
+    ASSERT_EQ(::stat(trace.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// Catches: a manual page whose synopsis and options fall behind the
+// program's (it lacked status, --progress=json, --trace and --no-verify).
+TEST(TerminalRun, ManualPageCoversEveryOptionOfHelp) {
+    const auto optionsIn = [](const std::string& text) {
+        std::set<std::string> found;
+        for (std::size_t at = text.find("--"); at != std::string::npos;
+             at = text.find("--", at + 2)) {
+            std::size_t end = at + 2;
+            while (end < text.size() &&
+                   (std::islower(static_cast<unsigned char>(text[end])) || text[end] == '-')) {
+                ++end;
+            }
+            if (end > at + 2) {
+                found.insert(text.substr(at, end - at));
+            }
+        }
+        return found;
+    };
+    std::ifstream in(std::string(TALVO_SOURCE_DIR) + "/packaging/man/talvo-update.1");
+    ASSERT_TRUE(in);
+    std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string unescaped;
+    for (std::size_t i = 0; i < page.size(); ++i) {
+        if (page[i] == '\\' && i + 1 < page.size() && page[i + 1] == '-') {
+            continue;  // roff's \- is a plain hyphen
+        }
+        unescaped += page[i];
+    }
+    const std::string help = RunProgram("--help").output;
+    EXPECT_EQ(optionsIn(unescaped), optionsIn(help));
+    for (const char* command : {"status", "list"}) {
+        EXPECT_TRUE(Has(unescaped, std::string(".B talvo-update ") + command)) << command;
+        EXPECT_TRUE(Has(help, std::string("talvo-update ") + command)) << command;
+    }
+}
+
+// Catches: a closed terminal (SIGHUP, an ssh session that ended) killing a
+// run in the middle of the update: it is held like Ctrl+C.
+TEST(TerminalRun, HangUpDuringTheUpdateDoesNotEndIt) {
+    const std::string command = std::string("sh -c '") + TALVO_UPDATE_PATH +
+                                " --emulate --timing=none --speed=5 --accept-agreement"
+                                " >/dev/null 2>&1 & p=$!; sleep 1; kill -HUP $p; wait $p'";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 0);
 }
 
 }  // namespace

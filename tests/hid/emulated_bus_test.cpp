@@ -189,5 +189,26 @@ TEST(HidDeviceRules, CurrentPlatformFollowsTheScope) {
     EXPECT_EQ(&HidPlatform::Current(), &HidPlatform::Native());
 }
 
+// Catches: a probe that reports "no device" (and so ends a running update)
+// because another device left between its search and its open and shifted
+// the indexes: the search is made again and finds the TALVO.
+TEST(HidDeviceRules, AnIndexShiftBetweenSearchAndOpenIsSearchedAgain) {
+    EmulatedBus bus;
+    EmulatedIdentity pad = Identity(0x0001, 8);
+    pad.vendorId = 0x0002;
+    auto leaving = bus.Plug(pad);
+    bus.Plug(Identity(kTalvoNormalProductId, 16));
+    HookedPlatform platform(bus);
+    platform.beforeListing = [&](int listing) {
+        if (listing == 2) {
+            bus.Unplug(leaving);
+        }
+    };
+    CHidDevice device(platform);
+    ASSERT_NE(device.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 0), nullptr);
+    EXPECT_EQ(device.InputReportByteLength(), 17);
+    EXPECT_EQ(platform.listings, 4);  // the failed pair and the good one
+}
+
 }  // namespace
 }  // namespace talvo

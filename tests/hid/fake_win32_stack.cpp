@@ -109,9 +109,13 @@ struct FakeWin32Stack::Calls {
             std::lock_guard<std::mutex> lock(S().mutex_);
             auto* list = reinterpret_cast<List*>(set);
             auto found = S().devices_.find(static_cast<int>(data ? data->Reserved : ~0u));
-            if (!S().lists_.count(list) || found == S().devices_.end() || info != nullptr) {
+            if (!S().lists_.count(list) || found == S().devices_.end() ||
+                (info != nullptr && info->cbSize != sizeof(SP_DEVINFO_DATA))) {
                 S().Violation("SetupDiGetDeviceInterfaceDetailW arguments");
                 return Fail(ERROR_INVALID_PARAMETER, FALSE);
+            }
+            if (found->second.spec.pathFails) {
+                return Fail(ERROR_GEN_FAILURE, FALSE);
             }
             const std::wstring& path = found->second.spec.path;
             const DWORD needed =
@@ -127,6 +131,9 @@ struct FakeWin32Stack::Calls {
             } else {
                 std::memcpy(reinterpret_cast<BYTE*>(detail) + kDetailPathOffset, path.c_str(),
                             (path.size() + 1) * sizeof(WCHAR));
+                if (info != nullptr) {
+                    info->DevInst = static_cast<DEVINST>(found->first) + kFirstNode;
+                }
             }
         }
         return error == ERROR_SUCCESS ? TRUE : Fail(error, FALSE);
@@ -150,6 +157,7 @@ struct FakeWin32Stack::Calls {
         File* file = nullptr;
         {
             std::lock_guard<std::mutex> lock(S().mutex_);
+            Note("CreateFileW");
             if (access != (GENERIC_READ | GENERIC_WRITE) ||
                 share != (FILE_SHARE_READ | FILE_SHARE_WRITE) || security != nullptr ||
                 disposition != OPEN_EXISTING || flags != FILE_FLAG_OVERLAPPED || templ != nullptr) {
@@ -212,6 +220,7 @@ struct FakeWin32Stack::Calls {
 
     static BOOLEAN NTAPI GetPreparsedData(HANDLE handle, PHIDP_PREPARSED_DATA* data) {
         std::lock_guard<std::mutex> lock(S().mutex_);
+        Note("HidD_GetPreparsedData");
         auto* file = reinterpret_cast<File*>(handle);
         if (!S().files_.count(file) || S().devices_[file->device].spec.preparsedFails) {
             return FALSE;
@@ -235,6 +244,7 @@ struct FakeWin32Stack::Calls {
 
     static BOOLEAN NTAPI GetAttributes(HANDLE handle, PHIDD_ATTRIBUTES attributes) {
         std::lock_guard<std::mutex> lock(S().mutex_);
+        Note("HidD_GetAttributes");
         auto* file = reinterpret_cast<File*>(handle);
         if (!S().files_.count(file) || S().devices_[file->device].spec.attributesFails) {
             return FALSE;
@@ -501,6 +511,61 @@ struct FakeWin32Stack::Calls {
     }
 
     static void WINAPI Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
+
+    // Device node n of device id n - kFirstNode; its parent is n + kParentOffset.
+    static constexpr DEVINST kFirstNode = 1000;
+    static constexpr DEVINST kParentOffset = 100000;
+    static const FakeWin32Device* ParentOf(DEVINST parent) {
+        auto found = S().devices_.find(static_cast<int>(parent - kParentOffset - kFirstNode));
+        return parent > kParentOffset && found != S().devices_.end() ? &found->second.spec
+                                                                     : nullptr;
+    }
+    static CONFIGRET WINAPI GetParent(PDEVINST parent, DEVINST node, ULONG flags) {
+        std::lock_guard<std::mutex> lock(S().mutex_);
+        if (parent == nullptr || flags != 0 ||
+            !S().devices_.count(static_cast<int>(node - kFirstNode))) {
+            return CR_INVALID_DEVNODE;
+        }
+        *parent = node + kParentOffset;
+        return CR_SUCCESS;
+    }
+    static CONFIGRET WINAPI GetDevNodeProperty(DEVINST node, const DEVPROPKEY* key,
+                                               DEVPROPTYPE* type, PBYTE buffer, PULONG size,
+                                               ULONG flags) {
+        std::lock_guard<std::mutex> lock(S().mutex_);
+        const FakeWin32Device* device = ParentOf(node);
+        if (device == nullptr || key == nullptr || type == nullptr || size == nullptr ||
+            flags != 0) {
+            return CR_INVALID_DEVNODE;
+        }
+        // Location paths only: a string list, two strings here.
+        if (key->pid != 37 || device->locationPath.empty()) {
+            return CR_NO_SUCH_VALUE;
+        }
+        std::wstring list = device->locationPath + L'\0' + L"ACPI(_SB_)#ACPI(PCI0)" + L'\0';
+        const ULONG needed = static_cast<ULONG>((list.size() + 1) * sizeof(WCHAR));
+        if (buffer == nullptr || *size < needed) {
+            *size = needed;
+            return CR_BUFFER_SMALL;
+        }
+        *type = DEVPROP_TYPE_STRING_LIST;
+        std::memcpy(buffer, list.c_str(), needed);
+        *size = needed;
+        return CR_SUCCESS;
+    }
+    static CONFIGRET WINAPI GetDeviceId(DEVINST node, PWSTR buffer, ULONG length, ULONG flags) {
+        std::lock_guard<std::mutex> lock(S().mutex_);
+        const FakeWin32Device* device = ParentOf(node);
+        if (device == nullptr || buffer == nullptr || flags != 0) {
+            return CR_INVALID_DEVNODE;
+        }
+        if (device->parentInstanceId.size() + 1 > length) {
+            return CR_BUFFER_SMALL;
+        }
+        std::memcpy(buffer, device->parentInstanceId.c_str(),
+                    (device->parentInstanceId.size() + 1) * sizeof(WCHAR));
+        return CR_SUCCESS;
+    }
 };
 
 FakeWin32Stack::FakeWin32Stack() : previous_(g_stack) {
@@ -530,6 +595,9 @@ FakeWin32Stack::FakeWin32Stack() : previous_(g_stack) {
         Calls::CancelIo,
         Calls::CancelIoEx,
         Calls::Sleep,
+        Calls::GetParent,
+        Calls::GetDevNodeProperty,
+        Calls::GetDeviceId,
     };
 }
 
@@ -560,6 +628,11 @@ int FakeWin32Stack::Add(FakeWin32Device device) {
 void FakeWin32Stack::SetOpenFails(int id, bool fails) {
     std::lock_guard<std::mutex> lock(mutex_);
     devices_.at(id).spec.openFails = fails;
+}
+
+void FakeWin32Stack::SetPathFails(int id, bool fails) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    devices_.at(id).spec.pathFails = fails;
 }
 
 void FakeWin32Stack::SetOutputCapacity(int id, std::size_t reports) {

@@ -31,6 +31,11 @@ struct FakeWin32Device {
     bool preparsedFails = false;
     bool attributesFails = false;
     bool capsFails = false;
+    bool pathFails = false;  // its interface detail (the path) cannot be had
+    // Its parent device node's first location path, else its instance ID
+    // (each empty: that property is missing).
+    std::wstring locationPath;
+    std::wstring parentInstanceId;
 };
 
 class FakeWin32Stack {
@@ -46,6 +51,7 @@ class FakeWin32Stack {
 
     int Add(FakeWin32Device device);  // at the end of the enumeration order
     void SetOpenFails(int id, bool fails);
+    void SetPathFails(int id, bool fails);
     // Writes beyond this many untaken reports go pending; 0 = unbounded.
     void SetOutputCapacity(int id, std::size_t reports);
     void Unplug(int id);
@@ -67,7 +73,9 @@ class FakeWin32Stack {
     std::vector<std::string> Violations();
     int OpenFiles();
     int Outstanding();  // open files + preparsed data + lists + events not released
-    int Count(const std::string& call);  // "CancelIo", "CancelIoEx", "ResetEvent", ...
+    // "CancelIo", "CancelIoEx", "ResetEvent", "CreateFileW", "HidD_GetPreparsedData",
+    // "HidD_GetAttributes", ...
+    int Count(const std::string& call);
 
     // The table's functions, on the current stack.
     struct Calls;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -147,6 +148,83 @@ TEST(Hidraw, NumberedShortReportsAreZeroFilled) {
     std::vector<std::uint8_t> message;
     ASSERT_TRUE(sysfs.Receive(0, message, 2000));
     EXPECT_EQ(message, (std::vector<std::uint8_t>{1, 1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
+// A sysfs tree laid out as the kernel does it (the class entry's device is
+// a link into /sys/devices) with regular files as device nodes, so that
+// each open is an open of its own, as with real nodes.
+class RealNodeTree {
+  public:
+    RealNodeTree() {
+        char pattern[] = "/tmp/talvo-hidraw-XXXXXX";
+        root_ = ::mkdtemp(pattern);
+        std::filesystem::create_directories(root_ + "/sys/class/hidraw");
+        std::filesystem::create_directories(root_ + "/dev");
+    }
+    ~RealNodeTree() {
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+    // Node hidraw<number> of a HID device under `devicePath` (below /sys/devices).
+    void Add(int number, const std::string& devicePath, const std::string& uevent) {
+        const std::string device = root_ + "/sys/devices/" + devicePath;
+        std::filesystem::create_directories(device);
+        std::ofstream(device + "/uevent") << uevent;
+        const auto descriptor = TalvoReportDescriptor(kNormalReportLength);
+        std::ofstream(device + "/report_descriptor", std::ios::binary)
+            .write(reinterpret_cast<const char*>(descriptor.data()),
+                   static_cast<std::streamsize>(descriptor.size()));
+        const std::string entry = root_ + "/sys/class/hidraw/hidraw" + std::to_string(number);
+        std::filesystem::create_directories(entry);
+        std::filesystem::create_directory_symlink(device, entry + "/device");
+        std::ofstream(root_ + "/dev/hidraw" + std::to_string(number)) << "";
+    }
+    HidrawPlatform Platform() { return HidrawPlatform(root_ + "/sys", root_ + "/dev"); }
+
+  private:
+    std::string root_;
+};
+
+// Catches: a unit known by its node number or path, which changes with the
+// mode switch, instead of by where it is plugged in: the USB device's sysfs
+// name above the node, or for a node on no USB device its HID_PHYS without
+// the interface's "/inputN".
+TEST(Hidraw, AUnitsLocationIsItsUsbPortPathOrItsPhysWithoutTheInput) {
+    RealNodeTree tree;
+    tree.Add(3, "pci0000:00/0000:00:14.0/usb1/1-4/1-4.2/1-4.2:1.0/0003:1209:7A10.0005",
+             kTalvoUevent);
+    tree.Add(4, "virtual/misc/uhid/0003:1209:7A10.0006",
+             kTalvoUevent + "HID_PHYS=talvo-emulator/uhid-2/input0\n");
+    HidrawPlatform platform = tree.Platform();
+    CHidDevice device(platform);
+    ASSERT_NE(device.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 0), nullptr);
+    EXPECT_EQ(device.Location(), "1-4.2");
+    ASSERT_NE(device.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 1), nullptr);
+    EXPECT_EQ(device.Location(), "talvo-emulator/uhid-2");
+    ASSERT_NE(
+        device.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 0, "talvo-emulator/uhid-2"),
+        nullptr);
+    EXPECT_EQ(device.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 0, "1-5"), nullptr);
+}
+
+// Catches: two of our programs conversing with one unit at once (they took
+// each other's answers): the second open for conversation finds the node
+// locked and says so, while a probe may still look.
+TEST(Hidraw, ASecondConversationWithOneNodeIsRefusedAsInUse) {
+    RealNodeTree tree;
+    tree.Add(0, "virtual/misc/uhid/0003:1209:7A10.0001", kTalvoUevent);
+    HidrawPlatform first = tree.Platform();
+    HidrawPlatform second = tree.Platform();
+    CHidDevice holder(first);
+    ASSERT_NE(holder.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 0), nullptr);
+    CHidDevice other(second);
+    EXPECT_EQ(other.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 0), nullptr);
+    EXPECT_EQ(other.LastFailure(), CHidDevice::OpenFailure::kInUse);
+    std::unique_ptr<IHidInterfaceList> list = second.ListInterfaces();
+    std::unique_ptr<IHidInterfaceHandle> probe;
+    EXPECT_EQ(list->Open(0, HidOpenPurpose::kProbe, probe), HidSlot::kOpened);
+    holder.Close();
+    EXPECT_NE(other.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 0), nullptr);
 }
 
 }  // namespace

@@ -17,6 +17,19 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The watcher's probe: the normal-mode product, then the update-mode one;
+// the product found, or 0.
+int CDeviceWatcherLikeProbe(IHidPlatform& platform) {
+    CHidDevice device(platform);
+    if (device.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 0) != nullptr) {
+        return kTalvoNormalProductId;
+    }
+    if (device.Open(kTalvoVendorId, kTalvoUpdateProductId, 64, 64, 0) != nullptr) {
+        return kTalvoUpdateProductId;
+    }
+    return 0;
+}
+
 class Win32Hid : public ::testing::Test {
   protected:
     void TearDown() override {
@@ -122,8 +135,11 @@ TEST_F(Win32Hid, AnOpenWithoutItsEventsFails) {
     AddTalvo(16, L"t");
     CHidDevice device(platform);
     stack.FailNextCreateEvent();
-    EXPECT_EQ(OpenNormal(device), nullptr);
+    // The open without its events is released, not kept; the open then
+    // searches again (a second search pass and open pass) and has both.
+    const int opens = stack.Count("CreateFileW");
     EXPECT_NE(OpenNormal(device), nullptr);
+    EXPECT_EQ(stack.Count("CreateFileW") - opens, 4);
 }
 
 TEST_F(Win32Hid, WriteThatCompletesAtOnceLeavesTheEventAlone) {
@@ -266,6 +282,100 @@ TEST_F(Win32Hid, CancelledTransferThatNeverCompletesIsLeftToTheDriver) {
 // Against the HID stack this Wine presents: its interfaces are enumerated,
 // opened and queried, none is taken for a TALVO, and vendor and product 0
 // open the first one that opens.
+// Lists `inner` but never tells IDs from paths: every interface is opened
+// to be asked, as the probe did before it read the paths.
+class OpenEveryPath final : public IHidPlatform {
+  public:
+    explicit OpenEveryPath(IHidPlatform& inner) : inner_(inner) {}
+    std::unique_ptr<IHidInterfaceList> ListInterfaces() override {
+        struct List final : IHidInterfaceList {
+            std::unique_ptr<IHidInterfaceList> inner;
+            HidSlot Open(std::size_t index, HidOpenPurpose purpose,
+                         std::unique_ptr<IHidInterfaceHandle>& handle) override {
+                return inner->Open(index, purpose, handle);
+            }
+        };
+        auto list = std::make_unique<List>();
+        list->inner = inner_.ListInterfaces();
+        return list->inner ? std::move(list) : nullptr;
+    }
+
+  private:
+    IHidPlatform& inner_;
+};
+
+// Catches: the probe opening every HID interface of the system with read
+// and write access twice every 200 ms (it disturbs other devices); only
+// paths that name the TALVO's vendor and a product of it, or name none,
+// are opened. Prints the opens and queries of one watcher probe with 30
+// foreign interfaces, before and after.
+TEST_F(Win32Hid, TheProbeOpensOnlyPathsThatMayBeATalvo) {
+    for (int i = 0; i < 30; ++i) {
+        wchar_t path[96];
+        std::swprintf(path, 96, L"\\\\?\\hid#vid_046d&pid_c0%02x&mi_00#7&1a2b&0&0000#{4d1e55b2}",
+                      i);
+        stack.Add(SimpleFakeDevice(path, 0x046D, static_cast<USHORT>(0xC000 + i), 8, 1));
+    }
+    AddTalvo(64, L"\\\\?\\hid#vid_1209&pid_7a11#6&3c4d&0&0000#{4d1e55b2}");
+    OpenEveryPath everyPath(platform);
+    const auto probeCost = [&](IHidPlatform& probed) {
+        const int opens = stack.Count("CreateFileW");
+        const int queries =
+            stack.Count("HidD_GetPreparsedData") + stack.Count("HidD_GetAttributes");
+        EXPECT_EQ(CDeviceWatcherLikeProbe(probed), kTalvoUpdateProductId);
+        return std::make_pair(
+            stack.Count("CreateFileW") - opens,
+            stack.Count("HidD_GetPreparsedData") + stack.Count("HidD_GetAttributes") - queries);
+    };
+    const auto before = probeCost(everyPath);
+    const auto after = probeCost(platform);
+    std::printf(
+        "one probe, 30 foreign HID interfaces: %d opens / %d queries before, "
+        "%d opens / %d queries after\n",
+        before.first, before.second, after.first, after.second);
+    EXPECT_EQ(after.first, 2);  // the TALVO's search pass and its open pass
+    EXPECT_GT(before.first, 30);
+    // A path that names no IDs is still opened and asked (the matching rule
+    // is unchanged in effect).
+    AddTalvo(16, L"no-ids-in-this-path");
+    CHidDevice device(platform);
+    EXPECT_NE(OpenNormal(device), nullptr);
+}
+
+// Catches: one interface whose path query fails ending the whole search
+// ("no device" in the middle of an update).
+TEST_F(Win32Hid, AnInterfaceWhosePathFailsDoesNotHideTheTalvo) {
+    const int broken = stack.Add(SimpleFakeDevice(L"pad", 0x0002, 0x0001, 8, 1));
+    stack.SetPathFails(broken, true);
+    AddTalvo(16, L"\\\\?\\hid#vid_1209&pid_7a10#1#{4d1e55b2}");
+    CHidDevice device(platform);
+    EXPECT_NE(OpenNormal(device), nullptr);
+}
+
+// Catches: a unit known by its interface path, which changes with the mode
+// switch: its location is its USB parent's, the composite interface's
+// #USBMI dropped, else the port part of the parent's instance ID, else none.
+TEST_F(Win32Hid, AUnitsLocationIsItsUsbParentsLocation) {
+    FakeWin32Device composite =
+        SimpleFakeDevice(L"a", kTalvoVendorId, kTalvoNormalProductId, 16, 16);
+    composite.locationPath = L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#USB(2)#USBMI(0)";
+    stack.Add(composite);
+    FakeWin32Device plain = SimpleFakeDevice(L"b", kTalvoVendorId, kTalvoNormalProductId, 16, 16);
+    plain.parentInstanceId = L"USB\\VID_1209&PID_7A10\\5&2C9E0BB1&0&3";
+    stack.Add(plain);
+    stack.Add(SimpleFakeDevice(L"c", kTalvoVendorId, kTalvoNormalProductId, 16, 16));
+    CHidDevice device(platform);
+    ASSERT_NE(device.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 0), nullptr);
+    EXPECT_EQ(device.Location(), "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#USB(2)");
+    ASSERT_NE(device.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 1), nullptr);
+    EXPECT_EQ(device.Location(), "USB instance 5&2C9E0BB1&0&3");
+    ASSERT_NE(device.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 2), nullptr);
+    EXPECT_EQ(device.Location(), "");
+    ASSERT_NE(device.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 0,
+                          "USB instance 5&2C9E0BB1&0&3"),
+              nullptr);
+}
+
 TEST(Win32RealStack, WineInterfacesAreQueriedAndRejected) {
     Win32HidPlatform real(SystemWin32HidApi());
     auto list = real.ListInterfaces();

@@ -14,6 +14,7 @@
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVirtualObject>
 #include <QProcess>
+#include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
@@ -265,6 +266,41 @@ TEST(QtUpdater, TalvoTheUserMayNotOpenIsDiagnosedInTheWindow) {
     EXPECT_FALSE(window.StartButton()->isEnabled());
     QCoreApplication::processEvents();  // the window grows to hold the note
     Screenshot(&window, QStringLiteral("ja-no-access"));
+}
+
+// Catches a window that, with two units attached, updates whichever it saw
+// first: it says there are several, offers both by port, and Start updates
+// the chosen one only.
+TEST(QtUpdater, SeveralUnitsAreOfferedAndTheChosenOneIsUpdated) {
+    ScaledClock clock(kSpeedup);
+    ScopedClock scopedClock(clock);
+    EmulatedBus bus;
+    EmulatedBus port1(bus, EmulatedBus::PortName(1));
+    EmulatedBus port2(bus, EmulatedBus::PortName(2));
+    EmulatedTalvo unit1(port1, Scenario::Named("outdated"));
+    EmulatedTalvo unit2(port2, Scenario::Named("outdated"));
+    AppData app;
+    app.languageIndex = kLanguageEnglish;
+    ReadVersionBlock(app);
+    RecordingInhibitor inhibitor;
+    MainWindow window(app, inhibitor, bus);
+    window.onQuit = [](int) {};
+    ASSERT_EQ(window.Start(false), 0);
+    ASSERT_TRUE(WaitFor([&] { return window.UnitChooser()->isVisible(); }));
+    ASSERT_EQ(window.UnitChooser()->count(), 3);  // the prompt and the two units
+    EXPECT_TRUE(window.UnitChooser()->itemText(2).startsWith(QStringLiteral("emulated-2")));
+    EXPECT_EQ(window.MessageId(), kIdsSeveralUnits);
+    EXPECT_FALSE(window.StartButton()->isEnabled());
+    window.UnitChooser()->setCurrentIndex(2);
+    emit window.UnitChooser()->activated(2);
+    ASSERT_TRUE(WaitFor([&] { return window.StartButton()->isEnabled(); }));
+    window.StartButton()->click();
+    ASSERT_TRUE(WaitFor([&] { return window.State() == MainDialogState::UpdateEnded; }, 60000));
+    EXPECT_EQ(window.MessageId(), kIdsUpdated);
+    EXPECT_EQ(unit2.Version(1), "1.07");
+    EXPECT_EQ(unit1.ImagesAccepted(), 0);
+    EXPECT_EQ(unit1.Arrivals(), 1) << "the other unit was restarted";
+    Screenshot(&window, QStringLiteral("en-two-units"));
 }
 
 // Catches a confirmation box left open after the device went, from which

@@ -57,6 +57,16 @@ const std::map<int, std::u16string> kEnglish = {
      u"TALVO is connected, but this user may not open it (no permission).\r\nAs root, install "
      u"the udev rule 70-talvo.rules (packaging/udev in the sources), then unplug TALVO and plug "
      u"it in again:\r\n  cp 70-talvo.rules /etc/udev/rules.d/\r\n  udevadm control --reload"},
+    {5004,
+     u"TALVO is in use by another updater.\r\nClose the other updater; this one tries again."},
+    {5005,
+     u"TALVO is connected, but this user may not open it (no permission).\r\nThe udev rule "
+     u"70-talvo.rules is installed: unplug TALVO and plug it in again, or as root run:\r\n  "
+     u"udevadm trigger"},
+    {5006, u"Several TALVO units are connected. Choose the one to update."},
+    {5007,
+     u"The computer could not be kept from sleeping during the update: do not let it sleep until "
+     u"the update has ended."},
 };
 
 TEST(StringTable, EnglishRowsAreExact) {
