@@ -65,6 +65,7 @@ bool CDeviceCommApp::Open(int mode, const std::string& location) {
         if (ok) {
             opened->inputReportLength = reportLength;
             opened->outputReportLength = reportLength;
+            opened->hidDevice.SetConversation(true);
             ok = opened->hidDevice.Open(kTalvoVendorId, productId, reportLength, reportLength, 0,
                                         location) != nullptr;
             lastOpenInUse_.store(!ok && opened->hidDevice.LastFailure() ==

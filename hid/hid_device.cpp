@@ -94,7 +94,9 @@ CHidDevice::Search CHidDevice::OpenInterface(HidDeviceRecord*& record) {
         return Search::kUnsure;
     }
     std::unique_ptr<IHidInterfaceHandle> handle;
-    const HidSlot slot = list->Open(static_cast<std::size_t>(index), HidOpenPurpose::kKeep, handle);
+    const HidSlot slot =
+        list->Open(static_cast<std::size_t>(index),
+                   converse_ ? HidOpenPurpose::kConverse : HidOpenPurpose::kKeep, handle);
     if (slot == HidSlot::kInUse) {
         return Search::kInUse;
     }

@@ -36,6 +36,11 @@ class CHidDevice {
                           int occurrence, const std::string& location);
     void Close();
 
+    // Whether the next Open is for a conversation: then it also takes the
+    // unit's lock (and fails with kInUse while another updater holds it).
+    // A probe that only looks leaves it off.
+    void SetConversation(bool converse) { converse_ = converse; }
+
     // Why the last Open returned null.
     enum class OpenFailure {
         kNone,    // it did not fail
@@ -76,6 +81,7 @@ class CHidDevice {
     int vendorId_ = 0, productId_ = 0, inputLength_ = 0, outputLength_ = 0, occurrence_ = 0;
     std::string location_;
     OpenFailure lastFailure_ = OpenFailure::kNone;
+    bool converse_ = false;
 };
 
 }  // namespace talvo

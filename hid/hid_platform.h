@@ -66,8 +66,11 @@ enum class HidSlot {
 };
 
 enum class HidOpenPurpose {
-    kProbe,  // open and query only (the search pass)
-    kKeep,   // also build everything reading and writing need
+    kProbe,     // open and query only (the search pass)
+    kKeep,      // also build everything reading and writing need (a probe that
+                // opens what it found, then lets go)
+    kConverse,  // kept for a conversation: also take the unit's lock, so no
+                // other updater of ours converses with it meanwhile
 };
 
 // A snapshot of the interfaces present when it was taken.

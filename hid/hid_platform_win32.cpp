@@ -529,7 +529,7 @@ class Win32List final : public IHidInterfaceList {
             api_.CloseHandle(file);
             return HidSlot::kSkipped;
         }
-        if (purpose == HidOpenPurpose::kKeep) {
+        if (purpose != HidOpenPurpose::kProbe) {
             auto kept = std::make_unique<Win32HidHandle>(api_, file, preparsed);
             if (!kept->Load()) {
                 return HidSlot::kSkipped;  // the handle's destructor releases it all

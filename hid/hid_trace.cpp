@@ -69,7 +69,7 @@ class TracedList : public IHidInterfaceList {
     HidSlot Open(std::size_t index, HidOpenPurpose purpose,
                  std::unique_ptr<IHidInterfaceHandle>& handle) override {
         const HidSlot slot = inner_->Open(index, purpose, handle);
-        if (slot == HidSlot::kOpened && purpose == HidOpenPurpose::kKeep && handle) {
+        if (slot == HidSlot::kOpened && purpose != HidOpenPurpose::kProbe && handle) {
             handle = std::make_unique<TracedHandle>(trace_, std::move(handle));
         }
         return slot;

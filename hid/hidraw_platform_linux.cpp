@@ -392,8 +392,9 @@ class HidrawList final : public IHidInterfaceList {
         info.location = LocationOf(deviceDir);
         // One updater per unit: an open for conversation takes the node's
         // advisory lock, which our other programs' opens respect; a probe
-        // only looks.
-        if (purpose == HidOpenPurpose::kKeep && ::flock(fd, LOCK_EX | LOCK_NB) != 0 &&
+        // only looks (the lock is per open file, so a probe taking it would
+        // even find its own program's conversation in the way).
+        if (purpose == HidOpenPurpose::kConverse && ::flock(fd, LOCK_EX | LOCK_NB) != 0 &&
             errno == EWOULDBLOCK) {
             ::close(fd);
             ::close(abortFd);

@@ -209,20 +209,24 @@ TEST(Hidraw, AUnitsLocationIsItsUsbPortPathOrItsPhysWithoutTheInput) {
 
 // Catches: two of our programs conversing with one unit at once (they took
 // each other's answers): the second open for conversation finds the node
-// locked and says so, while a probe may still look.
-TEST(Hidraw, ASecondConversationWithOneNodeIsRefusedAsInUse) {
+// locked and says so; and a watcher's probe that took the lock itself (it
+// then found its own program's conversation in the way, reported the unit
+// gone and ended the update mid-download).
+TEST(Hidraw, ASecondConversationWithOneNodeIsRefusedAsInUseWhileAProbeStillOpensIt) {
     RealNodeTree tree;
     tree.Add(0, "virtual/misc/uhid/0003:1209:7A10.0001", kTalvoUevent);
     HidrawPlatform first = tree.Platform();
     HidrawPlatform second = tree.Platform();
     CHidDevice holder(first);
+    holder.SetConversation(true);
     ASSERT_NE(holder.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 0), nullptr);
     CHidDevice other(second);
+    other.SetConversation(true);
     EXPECT_EQ(other.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 0), nullptr);
     EXPECT_EQ(other.LastFailure(), CHidDevice::OpenFailure::kInUse);
-    std::unique_ptr<IHidInterfaceList> list = second.ListInterfaces();
-    std::unique_ptr<IHidInterfaceHandle> probe;
-    EXPECT_EQ(list->Open(0, HidOpenPurpose::kProbe, probe), HidSlot::kOpened);
+    CHidDevice watcherProbe(first);
+    EXPECT_NE(watcherProbe.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 0), nullptr);
+    watcherProbe.Close();
     holder.Close();
     EXPECT_NE(other.Open(kTalvoVendorId, kTalvoNormalProductId, 16, 16, 0), nullptr);
 }
