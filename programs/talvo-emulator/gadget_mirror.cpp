@@ -129,6 +129,11 @@ class GadgetMirror::Link {
         std::vector<std::uint8_t> report(host_->Info().inputReportByteLength);
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(owner_.options_.flushMs);
+        // The report the pump held when the stop came goes first.
+        if (!held_.empty() && !SendInput(held_, MsUntil(deadline))) {
+            owner_.tally_->lost.fetch_add(1);
+        }
+        held_.clear();
         while (!report.empty() && host_->Read(report.data(), 0)) {
             if (!SendInput(report, MsUntil(deadline))) {
                 owner_.tally_->lost.fetch_add(1);
@@ -193,6 +198,13 @@ class GadgetMirror::Link {
             }
             if (host_->Read(report.data(), kBusPollMs)) {
                 if (!SendInput(report, -1)) {
+                    // A stop that came while the report waited for the host
+                    // hands it to Stop(), which sends it before the rest.
+                    pollfd stopped{pumpStop_, POLLIN, 0};
+                    if (::poll(&stopped, 1, 0) > 0) {
+                        held_ = report;
+                        return;
+                    }
                     owner_.tally_->lost.fetch_add(1);
                 }
             } else if (!endpoint_->IsPlugged()) {
@@ -252,6 +264,8 @@ class GadgetMirror::Link {
     int readerStop_ = -1;
     int pumpStop_ = -1;
     std::atomic<bool> stopping_{false};
+    // Written by the pump just before it ends, read by Stop() after the join.
+    std::vector<std::uint8_t> held_;
     std::atomic<bool> errorNoted_{false};
     std::thread reader_;
     std::thread pump_;
